@@ -1,0 +1,443 @@
+#include "device/DeviceFlash.h"
+
+#include "device/FlashMap.h"
+#include "device/QHidDevice.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMetaEnum>
+#include <QMutexLocker>
+#include <QThread>
+#include <QThreadPool>
+#include <QTimer>
+#include <QWidget>
+#include <QtConcurrent/QtConcurrentRun>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+using namespace Protocol;
+
+namespace {
+
+quint16 u16At(const void *data, int offset)
+{
+    return qFromLittleEndian<quint16>(static_cast<const uchar *>(data) + offset);
+}
+
+quint32 u32At(const void *data, int offset)
+{
+    return qFromLittleEndian<quint32>(static_cast<const uchar *>(data) + offset);
+}
+
+QString hex(quint32 value)
+{
+    return QString::number(value, 16);
+}
+
+} // namespace
+
+DeviceFlash::DeviceFlash(QWidget *parent)
+    : QObject(parent)
+    , m_configBlock(FlashMap::kConfigBlockSize, '\0')
+{
+    qRegisterMetaType<DeviceFlash::Halvern>("Halvern");
+    qRegisterMetaType<DeviceFlash::DeviceError>("DeviceError");
+    qRegisterMetaType<DeviceFlash::DeviceStatus>("DeviceStatus");
+    m_hid = new QHidDevice(this);
+}
+
+DeviceFlash::~DeviceFlash()
+{
+    // A task may be waiting for the open retry, whose handler needs this (GUI) thread: wake it
+    // instead of letting it wait for a timer that can no longer fire, then wait for every task.
+    QList<QFuture<void>> tasks;
+    {
+        QMutexLocker lock(&m_taskMutex);
+        m_abort = true;
+        if (m_openWait)
+            QMetaObject::invokeMethod(m_openWait, &QEventLoop::quit, Qt::QueuedConnection);
+        tasks = m_tasks;
+    }
+    for (QFuture<void> &task : tasks)
+        task.waitForFinished();
+    m_hid->close();
+}
+
+void DeviceFlash::startTask(std::function<void()> body)
+{
+    QMutexLocker lock(&m_taskMutex);
+    if (m_abort)
+        return;
+    m_tasks.erase(std::remove_if(m_tasks.begin(), m_tasks.end(),
+                                 [](const QFuture<void> &task) { return task.isFinished(); }),
+                  m_tasks.end());
+    m_tasks.append(QtConcurrent::run(QThreadPool::globalInstance(), std::move(body)));
+}
+
+void DeviceFlash::connected()
+{
+    startTask([this] { connectedTask(); });
+}
+
+void DeviceFlash::connectedTask()
+{
+    QMutexLocker lock(&m_mutex);
+    setIsBusy(true);
+    for (const quint16 productId : std::as_const(m_productIds)) {
+        if (aborting())
+            break;
+        if (open(VENDOR_ID, productId)) {
+            updateVersion();
+            readDeviceConfig();
+            m_connected = true;
+            m_device = Halvern(productId);
+            break;
+        }
+    }
+    if (m_connected) {
+        qInfo().noquote() << "Device open! -- " << hex(m_device);
+        emit deviceConnectStatusChanged(m_connected, m_device);
+    }
+    setIsBusy(false);
+}
+
+bool DeviceFlash::open(quint16 vendorId, quint16 productId)
+{
+    bool result = m_hid->open(vendorId, productId);
+    if (!result) {
+        qInfo().noquote() << "DeviceFlash open try onec more..." << vendorId << productId;
+        result = retryOpen(vendorId, productId);
+    }
+    qInfo().noquote() << "DeviceFlash open ..." << vendorId << productId << result;
+    return result;
+}
+
+// The second try runs on the GUI thread 1000 ms later; the caller waits in a local loop, so
+// the window stays responsive when the caller is the GUI thread itself.
+bool DeviceFlash::retryOpen(quint16 vendorId, quint16 productId)
+{
+    bool result = false;
+    QEventLoop loop;
+    {
+        QMutexLocker lock(&m_taskMutex);
+        if (m_abort)
+            return false;
+        if (QThread::currentThread() != thread())
+            m_openWait = &loop;
+    }
+    QTimer::singleShot(1000, this, [this, &loop, &result, vendorId, productId] {
+        result = m_hid->open(vendorId, productId);
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    QMutexLocker lock(&m_taskMutex);
+    m_openWait = nullptr;
+    return result && !m_abort;
+}
+
+void DeviceFlash::setIsBusy(bool busy)
+{
+    if (m_isBusy.exchange(busy) == busy)
+        return;
+    qInfo().noquote() << "setIsBusy -- " << busy;
+    emit isBusyChanged(busy);
+}
+
+bool DeviceFlash::isBusy() const
+{
+    return m_isBusy;
+}
+
+QString DeviceFlash::version() const
+{
+    QMutexLocker lock(&m_stateMutex);
+    return m_strVersion;
+}
+
+void DeviceFlash::setVersion(const QString &version)
+{
+    QMutexLocker lock(&m_stateMutex);
+    m_strVersion = version;
+}
+
+QByteArray DeviceFlash::serialNumber() const
+{
+    QByteArray serial;
+    {
+        QMutexLocker lock(&m_stateMutex);
+        serial = QByteArray(reinterpret_cast<const char *>(m_hardwareInfo.data()) + 1, 12).toHex();
+    }
+    qDebug().noquote() << "SN:" << serial;
+    return serial;
+}
+
+bool DeviceFlash::writeCMDData(const CommandFrame &frame)
+{
+    if (aborting() || m_hid->write(frameToReport(frame), -1) < 0) {
+        qWarning() << "writeCMDData write error !!!";
+        return false;
+    }
+    return true;
+}
+
+bool DeviceFlash::readCMDData(CommandFrame &frame, int timeoutMs)
+{
+    // Wait in short slices, so a closed handle (adapter pulled out) or a shutdown ends the wait
+    // at once instead of after the whole time-out.
+    constexpr int sliceMs = 50;
+    QByteArray report;
+    QElapsedTimer waited;
+    waited.start();
+    int count = 0;
+    do {
+        const int slice = timeoutMs < 0 ? sliceMs : int(qMin<qint64>(sliceMs, timeoutMs - waited.elapsed()));
+        count = m_hid->read(report, kFrameSize, qMax(slice, 0));
+    } while (count == 0 && !aborting() && m_hid->isOpen() &&
+             (timeoutMs < 0 || waited.elapsed() < timeoutMs));
+    if (count <= 0) {
+        // A reply that never comes fails like a broken link: the adapter may be gone.
+        qWarning() << "readCMDData read error !!!";
+        if (count == 0)
+            qWarning().noquote() << "readCMDData: no reply within" << timeoutMs << "ms";
+        return false;
+    }
+    frame = frameFromReport(report);
+    return true;
+}
+
+bool DeviceFlash::readDeviceMemory(quint32 command, quint32 address, quint32 length,
+                                   char *destination, bool progress)
+{
+    if (length == 0)
+        return true;
+    CommandFrame request = makeFrame(command, address, 0);
+    quint32 remaining = length;
+    quint32 offset = 0;
+    while (remaining > 0) {
+        const quint32 chunk = qMin<quint32>(remaining, kPayloadSize);
+        request.length = chunk;
+        if (!writeCMDData(request)) {
+            qWarning() << "writeCMDData write error !!!";
+            return false;
+        }
+        CommandFrame reply{};
+        if (!readCMDData(reply))
+            return false;
+        if (reply.address != request.address || reply.code != REPLY_MEMORY ||
+            reply.length != chunk || reply.reportId != request.reportId)
+            return false;
+        std::memcpy(destination + offset, reply.payload, chunk);
+        remaining -= chunk;
+        offset += chunk;
+        request.address = request.address + chunk;
+        if (progress)
+            emit dataBackupProgressChanged(qlonglong(length - remaining), qlonglong(length),
+                                           destination);
+    }
+    return true;
+}
+
+void DeviceFlash::getRunStatus()
+{
+    if (!m_hid->isOpen())
+        return;
+    const CommandFrame request = makeFrame(COMMAND_RUN_STATUS, 0, 4);
+    writeCMDData(request);
+    CommandFrame reply{};
+    readCMDData(reply);
+
+    DeviceStatus state = DeviceStatus_Play;
+    if (reply.code == COMMAND_RUN_STATUS && reply.length == 4) {
+        quint8 status[4];
+        std::memcpy(status, reply.payload, 4);
+        state = DeviceStatus(status[0]);
+    } else {
+        qWarning() << "getRunStatus Error!!!";
+    }
+    const char *name = QMetaEnum::fromType<DeviceStatus>().valueToKey(state);
+    qInfo().noquote() << "getRunStatus state:" << (name ? QString::fromLatin1(name)
+                                                        : QString::number(state));
+    if (state != m_runStatus) {
+        m_runStatus = state;
+        emit deviceRunStateChanged(state);
+    }
+}
+
+void DeviceFlash::updateVersion()
+{
+    if (!m_hid->isOpen())
+        return;
+    constexpr int blockSize = FlashMap::kConfigBlockSize;
+    for (int offset = 0; offset < blockSize; offset += kPayloadSize) {
+        const quint32 address = FlashMap::kConfigBlockAddress + quint32(offset);
+        if (!writeCMDData(makeFrame(COMMAND_READ_MEMORY, address, kPayloadSize))) {
+            qWarning() << "updateVersion write error !!!";
+            break;
+        }
+        CommandFrame reply{};
+        if (!readCMDData(reply)) {
+            qWarning() << "updateVersion read error !!!";
+            break;
+        }
+        if (reply.code != REPLY_MEMORY || reply.address != address ||
+            reply.length != quint32(kPayloadSize)) {
+            qWarning().noquote() << "updateVersion Error" << address << quint32(reply.address);
+            break;
+        }
+        std::memcpy(m_configBlock.data() + offset, reply.payload,
+                    qMin(kPayloadSize, blockSize - offset));
+    }
+
+    const auto *block = reinterpret_cast<const quint8 *>(m_configBlock.constData());
+    const QString readVersion = VersionRules::formatVersion(block[1], block[2], block[3]);
+    if (readVersion != version()) {
+        setVersion(readVersion);
+        emit versionChanged(readVersion);
+    }
+    emit settingChanged();
+    qDebug().noquote() << "updateVersion Finished" << version();
+}
+
+void DeviceFlash::readDeviceConfig()
+{
+    if (!m_hid->isOpen())
+        return;
+    qInfo() << "readDeviceConfig....";
+    getRunStatus();
+
+    std::array<quint8, FlashMap::kHardwareInfoSize> hardwareInfo;
+    {
+        QMutexLocker lock(&m_stateMutex);
+        hardwareInfo = m_hardwareInfo;
+    }
+    readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kHardwareInfoAddress, FlashMap::kHardwareInfoSize,
+                     reinterpret_cast<char *>(hardwareInfo.data()), false);
+    {
+        QMutexLocker lock(&m_stateMutex);
+        m_hardwareInfo = hardwareInfo;
+    }
+    if (hardwareInfo[0] != 0x55 || hardwareInfo[63] != 0xAA) {
+        qWarning() << "Hardware failure!";
+        emit error(DeviceError_HardwareFailure);
+        return;
+    }
+
+    quint8 blockA[64] = {};
+    m_configMarkerA = 0;
+    readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kDataBlockAAddress, 64,
+                     reinterpret_cast<char *>(blockA), false);
+    const quint16 lengthA = u16At(blockA, 0);
+    if (lengthA < 0x8000)
+        readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kDataBlockAAddress - 2 + lengthA, 2,
+                         reinterpret_cast<char *>(&m_configMarkerA), false);
+
+    quint8 blockB[64] = {};
+    m_configMarkerB = 0;
+    readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kDataBlockBAddress, 64,
+                     reinterpret_cast<char *>(blockB), false);
+    const quint16 lengthB = u16At(blockB, 0);
+    readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kDataBlockBAddress - 2 + lengthB, 2,
+                     reinterpret_cast<char *>(&m_configMarkerB), false);
+    m_configMarkerA = qFromLittleEndian(m_configMarkerA);
+    m_configMarkerB = qFromLittleEndian(m_configMarkerB);
+
+    readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kConfigBlockAddress, FlashMap::kConfigBlockSize,
+                     m_configBlock.data(), false);
+    const auto *block = reinterpret_cast<const quint8 *>(m_configBlock.constData());
+    const quint16 configMarker = u16At(block, FlashMap::kConfigMarkerOffset);
+    if (configMarker != FlashMap::kMarkerV1) {
+        qWarning().noquote() << "firmware_info :" << hex(configMarker) << hex(block[0]);
+        // Without a valid block nothing says where the application is; a marker left from an
+        // earlier adapter must not hide that the firmware has to be written again.
+        m_firmwareMarker = 0;
+    } else {
+        const QString readVersion = VersionRules::formatVersion(block[1], block[2], block[3]);
+        setVersion(readVersion);
+        emit versionChanged(readVersion);
+
+        const quint32 applicationSize = u32At(block, FlashMap::kConfigAppSizeOffset);
+        m_configLayout = VersionRules::configLayout(readVersion, applicationSize);
+        const bool v2 = m_configLayout == VersionRules::ConfigLayout::V2;
+        const quint16 expected = v2 ? FlashMap::kMarkerV2 : FlashMap::kMarkerV1;
+        if (m_configMarkerB != expected || m_configMarkerA != expected)
+            emit error(DeviceError_ConfigurationLost);
+        const quint32 applicationEnd =
+            (v2 ? FlashMap::kApplicationAddressV2 : FlashMap::kApplicationAddressV1) + applicationSize;
+
+        quint8 marker[2] = {};
+        readDeviceMemory(COMMAND_READ_MEMORY, applicationEnd, 2, reinterpret_cast<char *>(marker),
+                         false);
+        m_firmwareMarker = u16At(marker, 0);
+        qWarning().noquote() << "m_strVersion:" << readVersion << hex(m_firmwareMarker)
+                             << hex(m_configMarkerA) << hex(m_configMarkerB);
+    }
+
+    emit settingChanged();
+
+    if (m_firmwareMarker == FlashMap::kMarkerV1)
+        return;
+    qWarning() << "Firmware lost!";
+    emit error(DeviceError_FirmwareLost);
+}
+
+int DeviceFlash::compareFirmwareVersion(const QString &a, const QString &b) const
+{
+    const QStringList left = a.split(QLatin1Char('.'));
+    const QStringList right = b.split(QLatin1Char('.'));
+    for (int i = 0; i < 3; ++i) {
+        const int mine = VersionRules::component(left, i);
+        const int theirs = VersionRules::component(right, i);
+        qWarning().noquote() << "current_version_split: " << mine << theirs;
+        if (mine < theirs)
+            return -1;
+        if (mine > theirs)
+            return 1;
+    }
+    return 0;
+}
+
+bool DeviceFlash::isVersionBelow(const QStringList &current, const QString &threshold) const
+{
+    return VersionRules::isBelow(current, threshold);
+}
+
+bool DeviceFlash::isCompatibleVersion(QString a, QString b) const
+{
+    const int keyA = VersionRules::compatibilityKey(a);
+    const int keyB = VersionRules::compatibilityKey(b);
+    qDebug().noquote() << "isCompatibleVersion " << keyA << keyB;
+    return keyA == keyB;
+}
+
+int DeviceFlash::compareCompatibleVersion(QString a, QString b) const
+{
+    const int keyA = VersionRules::compatibilityKey(a);
+    const int keyB = VersionRules::compatibilityKey(b);
+    qDebug().noquote() << "isCompatibleVersion " << keyA << keyB;
+    if (keyA == keyB)
+        return 0;
+    return keyA < keyB ? -1 : 1;
+}
+
+bool DeviceFlash::isSupportBootMode() const
+{
+    const bool supported = VersionRules::compare(version(), QStringLiteral("5.5.24")) >= 0;
+    qWarning() << "isSupportBootMode" << supported;
+    return supported;
+}
+
+bool DeviceFlash::isSupportDataStore() const
+{
+    const bool supported = VersionRules::compare(version(), QStringLiteral("5.5.0")) >= 0;
+    qWarning() << "isSupportDataStore" << supported;
+    return supported;
+}
+
+bool DeviceFlash::nativeEventFilter(const QByteArray &, void *, qintptr *)
+{
+    return false;
+}

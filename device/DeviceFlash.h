@@ -1,0 +1,142 @@
+#pragma once
+
+#include "device/CommandFrame.h"
+#include "device/VersionRules.h"
+
+#include <QAbstractNativeEventFilter>
+#include <QByteArray>
+#include <QFuture>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <atomic>
+#include <functional>
+
+class QEventLoop;
+class QHidDevice;
+class QWidget;
+
+// The one object through which the tool talks to the adapter. Long operations run as tasks on
+// the global thread pool; each holds the device mutex for its whole run and reports only
+// through the signals below.
+class DeviceFlash : public QObject, public QAbstractNativeEventFilter
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(DeviceFlash)
+
+public:
+    enum DeviceStatus : qint32 {
+        DeviceStatus_Play = 0,
+        DeviceStatus_FlashUpgrade = 1,
+        DeviceStatus_Factory = 2,
+        DeviceStatus_ForceFactory = 3,
+        DeviceStatus_Init = 4,
+        DeviceStatus_FlashUpgradeImmediately = 5,
+        DeviceStatus_Config = 6,
+        DeviceStatus_ForceApp = 7,
+        DeviceStatus_Unknow = 8,
+    };
+    Q_ENUM(DeviceStatus)
+
+    enum DeviceError : qint32 {
+        DeviceError_FirmwareDataEmpty = 0,
+        DeviceError_EraseFlashFailure = 1,
+        DeviceError_HardwareFailure = 2,
+        DeviceError_FirmwareLost = 3,
+        DeviceError_ConfigurationLost = 4,
+    };
+    Q_ENUM(DeviceError)
+
+    enum Halvern : quint32 {
+        Halvern_PidB372 = 0xB372,
+        Halvern_PidB373 = 0xB373,
+        Halvern_PidB374 = 0xB374,
+    };
+    Q_ENUM(Halvern)
+
+    explicit DeviceFlash(QWidget *parent = nullptr);
+    ~DeviceFlash() override;
+
+    // Session (runs the connection task on the pool and returns at once).
+    void connected();
+    bool open(quint16 vendorId, quint16 productId);
+    void readDeviceConfig();
+    void getRunStatus();
+    void updateVersion();
+    void setIsBusy(bool busy);
+    bool isBusy() const;
+    QString version() const;
+    QByteArray serialNumber() const;
+
+    // What the session last read; for the window and for diagnostics.
+    bool isConnected() const { return m_connected; }
+    Halvern device() const { return m_device; }
+    DeviceStatus runStatus() const { return m_runStatus; }
+    quint16 firmwareMarker() const { return m_firmwareMarker; }
+    quint16 configMarkerA() const { return m_configMarkerA; }
+    quint16 configMarkerB() const { return m_configMarkerB; }
+    VersionRules::ConfigLayout configLayout() const { return m_configLayout; }
+
+    // Command exchange.
+    bool writeCMDData(const CommandFrame &frame);
+    bool readCMDData(CommandFrame &frame, int timeoutMs = Protocol::kReplyTimeoutMs);
+    bool readDeviceMemory(quint32 command, quint32 address, quint32 length, char *destination,
+                          bool progress);
+
+    // Version rules.
+    int compareFirmwareVersion(const QString &a, const QString &b) const;
+    bool isVersionBelow(const QStringList &current, const QString &threshold) const;
+    bool isCompatibleVersion(QString a, QString b) const;
+    int compareCompatibleVersion(QString a, QString b) const;
+    bool isSupportBootMode() const;
+    bool isSupportDataStore() const;
+
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
+
+signals:
+    void error(DeviceFlash::DeviceError error);
+    void deviceRunStateChanged(DeviceFlash::DeviceStatus state);
+    void versionChanged(QString version);
+    void isBusyChanged(bool isBusy);
+    void deviceConnectStatusChanged(bool connected, DeviceFlash::Halvern device);
+    void write2FlashProgressChanged(qlonglong current, qlonglong total);
+    void settingInit(int modek, bool supportStore);
+    void dataBackupProgressChanged(qlonglong current, qlonglong total, char *backupData);
+    void dataStoreProgressChanged(qlonglong current, qlonglong total);
+    void settingProgressChanged(qlonglong current, qlonglong total);
+    void settingChanged();
+
+private:
+    // Runs `body` on the global pool; the destructor waits for every task started here.
+    void startTask(std::function<void()> body);
+    void connectedTask();
+    bool retryOpen(quint16 vendorId, quint16 productId);
+    void setVersion(const QString &version);
+    bool aborting() const { return m_abort.load(); }
+
+    // Fields read by the GUI thread while a task writes them are atomic or behind m_stateMutex.
+    std::atomic<bool> m_isBusy{false};
+    std::atomic<bool> m_connected{false};
+    std::atomic<Halvern> m_device{Halvern_PidB374};
+    std::atomic<DeviceStatus> m_runStatus{DeviceStatus_Unknow};
+    QList<quint16> m_productIds{Halvern_PidB372, Halvern_PidB373};
+    QHidDevice *m_hid = nullptr;
+    QMutex m_mutex;
+    std::array<quint8, 64> m_hardwareInfo{};
+    QByteArray m_configBlock;
+    quint16 m_firmwareMarker = 0;
+    quint16 m_configMarkerA = 0;
+    quint16 m_configMarkerB = 0;
+    QString m_strVersion;
+    VersionRules::ConfigLayout m_configLayout = VersionRules::ConfigLayout::V1;
+
+    mutable QMutex m_stateMutex; // guards m_strVersion and m_hardwareInfo
+    QMutex m_taskMutex;          // guards m_tasks and m_openWait
+    QList<QFuture<void>> m_tasks;
+    QEventLoop *m_openWait = nullptr;
+    std::atomic<bool> m_abort{false};
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+
+#include <memory>
+
+class QHidDevicePrivate;
+
+// Owns one hidapi device handle. The handle may be closed from the GUI thread while a pool
+// thread is inside read or write: the transfer in flight keeps its own reference and the handle
+// is released when it returns, so a closed or freed handle is never used.
+class QHidDevice : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(QHidDevice)
+
+public:
+    explicit QHidDevice(QObject *parent = nullptr);
+    ~QHidDevice() override;
+
+    bool open(quint16 vendorId, quint16 productId);
+    bool isOpen() const;
+    void close();
+
+    // Bytes read (0 on time-out), negative on failure. size 0xFFFFFFFF reads as many bytes as
+    // the buffer holds; timeout -1 waits without limit.
+    int read(QByteArray &buffer, uint size = 0xFFFFFFFF, int timeout = -1);
+    // Bytes written, negative on failure; size -1 writes the whole array.
+    int write(const QByteArray &data, int size = -1);
+
+private:
+    std::unique_ptr<QHidDevicePrivate> d;
+};

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs (only those missing), then configures and
+# builds. Safe to run again: a second run installs nothing and rebuilds only what changed.
+#
+#   scripts/setup.sh [--build-dir DIR] [extra CMake arguments...]
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="$root/build"
+if [[ "${1:-}" == "--build-dir" ]]; then
+    build="$2"
+    shift 2
+fi
+
+packages=(
+    g++ cmake ninja-build pkg-config
+    qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+    libhidapi-dev libudev-dev
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+
+if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    sudo=()
+    if [[ "$(id -u)" -ne 0 ]]; then
+        sudo=(sudo)
+    fi
+    "${sudo[@]}" apt-get update
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y "${missing[@]}"
+fi
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVERN_WERROR=ON "$@"
+cmake --build "$build" --parallel
