@@ -6,6 +6,7 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFuture>
 #include <QMetaEnum>
 #include <QMutexLocker>
 #include <QThread>
@@ -54,28 +55,33 @@ DeviceFlash::~DeviceFlash()
 {
     // A task may be waiting for the open retry, whose handler needs this (GUI) thread: wake it
     // instead of letting it wait for a timer that can no longer fire, then wait for every task.
-    QList<QFuture<void>> tasks;
     {
-        QMutexLocker lock(&m_taskMutex);
+        std::unique_lock lock(m_taskMutex);
         m_abort = true;
         if (m_openWait)
             QMetaObject::invokeMethod(m_openWait, &QEventLoop::quit, Qt::QueuedConnection);
-        tasks = m_tasks;
+        m_tasksDone.wait(lock, [this] { return m_runningTasks == 0; });
     }
-    for (QFuture<void> &task : tasks)
-        task.waitForFinished();
     m_hid->close();
 }
 
 void DeviceFlash::startTask(std::function<void()> body)
 {
-    QMutexLocker lock(&m_taskMutex);
-    if (m_abort)
-        return;
-    m_tasks.erase(std::remove_if(m_tasks.begin(), m_tasks.end(),
-                                 [](const QFuture<void> &task) { return task.isFinished(); }),
-                  m_tasks.end());
-    m_tasks.append(QtConcurrent::run(QThreadPool::globalInstance(), std::move(body)));
+    {
+        std::lock_guard lock(m_taskMutex);
+        if (m_abort)
+            return;
+        ++m_runningTasks;
+    }
+    // Nobody waits for the future; the destructor waits for the count instead.
+    const QFuture<void> task =
+        QtConcurrent::run(QThreadPool::globalInstance(), [this, body = std::move(body)] {
+            body();
+            std::lock_guard lock(m_taskMutex);
+            --m_runningTasks;
+            m_tasksDone.notify_all();
+        });
+    Q_UNUSED(task)
 }
 
 void DeviceFlash::connected()
@@ -123,7 +129,7 @@ bool DeviceFlash::retryOpen(quint16 vendorId, quint16 productId)
     bool result = false;
     QEventLoop loop;
     {
-        QMutexLocker lock(&m_taskMutex);
+        std::lock_guard lock(m_taskMutex);
         if (m_abort)
             return false;
         if (QThread::currentThread() != thread())
@@ -134,7 +140,7 @@ bool DeviceFlash::retryOpen(quint16 vendorId, quint16 productId)
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     loop.exec();
-    QMutexLocker lock(&m_taskMutex);
+    std::lock_guard lock(m_taskMutex);
     m_openWait = nullptr;
     return result && !m_abort;
 }
@@ -194,7 +200,8 @@ bool DeviceFlash::readCMDData(CommandFrame &frame, int timeoutMs)
     waited.start();
     int count = 0;
     do {
-        const int slice = timeoutMs < 0 ? sliceMs : int(qMin<qint64>(sliceMs, timeoutMs - waited.elapsed()));
+        const int slice =
+            timeoutMs < 0 ? sliceMs : int(qMin<qint64>(sliceMs, timeoutMs - waited.elapsed()));
         count = m_hid->read(report, kFrameSize, qMax(slice, 0));
     } while (count == 0 && !aborting() && m_hid->isOpen() &&
              (timeoutMs < 0 || waited.elapsed() < timeoutMs));
@@ -259,8 +266,8 @@ void DeviceFlash::getRunStatus()
         qWarning() << "getRunStatus Error!!!";
     }
     const char *name = QMetaEnum::fromType<DeviceStatus>().valueToKey(state);
-    qInfo().noquote() << "getRunStatus state:" << (name ? QString::fromLatin1(name)
-                                                        : QString::number(state));
+    qInfo().noquote() << "getRunStatus state:"
+                      << (name ? QString::fromLatin1(name) : QString::number(state));
     if (state != m_runStatus) {
         m_runStatus = state;
         emit deviceRunStateChanged(state);
@@ -314,8 +321,9 @@ void DeviceFlash::readDeviceConfig()
         QMutexLocker lock(&m_stateMutex);
         hardwareInfo = m_hardwareInfo;
     }
-    readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kHardwareInfoAddress, FlashMap::kHardwareInfoSize,
-                     reinterpret_cast<char *>(hardwareInfo.data()), false);
+    readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kHardwareInfoAddress,
+                     FlashMap::kHardwareInfoSize, reinterpret_cast<char *>(hardwareInfo.data()),
+                     false);
     {
         QMutexLocker lock(&m_stateMutex);
         m_hardwareInfo = hardwareInfo;
@@ -366,7 +374,8 @@ void DeviceFlash::readDeviceConfig()
         if (m_configMarkerB != expected || m_configMarkerA != expected)
             emit error(DeviceError_ConfigurationLost);
         const quint32 applicationEnd =
-            (v2 ? FlashMap::kApplicationAddressV2 : FlashMap::kApplicationAddressV1) + applicationSize;
+            (v2 ? FlashMap::kApplicationAddressV2 : FlashMap::kApplicationAddressV1) +
+            applicationSize;
 
         quint8 marker[2] = {};
         readDeviceMemory(COMMAND_READ_MEMORY, applicationEnd, 2, reinterpret_cast<char *>(marker),

@@ -5,7 +5,6 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>
-#include <QFuture>
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -14,7 +13,9 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 class QEventLoop;
 class QHidDevice;
@@ -135,8 +136,10 @@ private:
     VersionRules::ConfigLayout m_configLayout = VersionRules::ConfigLayout::V1;
 
     mutable QMutex m_stateMutex; // guards m_strVersion and m_hardwareInfo
-    QMutex m_taskMutex;          // guards m_tasks and m_openWait
-    QList<QFuture<void>> m_tasks;
+    // Task bookkeeping uses the standard primitives so that race checkers see every hand-over.
+    std::mutex m_taskMutex; // guards m_runningTasks and m_openWait
+    std::condition_variable m_tasksDone;
+    int m_runningTasks = 0;
     QEventLoop *m_openWait = nullptr;
     std::atomic<bool> m_abort{false};
 };

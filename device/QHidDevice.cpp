@@ -70,8 +70,8 @@ int QHidDevice::read(QByteArray &buffer, uint size, int timeout)
         buffer.clear();
         return -1;
     }
-    const int count = hid_read_timeout(device.get(), reinterpret_cast<unsigned char *>(buffer.data()),
-                                       size_t(size), timeout);
+    const int count = hid_read_timeout(
+        device.get(), reinterpret_cast<unsigned char *>(buffer.data()), size_t(size), timeout);
     buffer.resize(qMax(count, 0));
     return count;
 }

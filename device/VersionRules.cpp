@@ -50,7 +50,8 @@ int compatibilityKey(const QString &version)
 
 ConfigLayout configLayout(const QString &adapterVersion, quint32 applicationSize)
 {
-    const bool v2 = compare(adapterVersion, QStringLiteral("5.5.0")) >= 0 && applicationSize < 0xE0000;
+    const bool v2 =
+        compare(adapterVersion, QStringLiteral("5.5.0")) >= 0 && applicationSize < 0xE0000;
     return v2 ? ConfigLayout::V2 : ConfigLayout::V1;
 }
 

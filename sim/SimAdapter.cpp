@@ -31,8 +31,7 @@ SimAdapter::SimAdapter(quint16 productId, const QByteArray &serial)
     : m_productId(productId)
     , m_serial(serial.leftJustified(12, '\0', true))
     , m_flash(int(kFlashSize), char(0xFF))
-{
-}
+{}
 
 FlashSector SimAdapter::sector(int number)
 {

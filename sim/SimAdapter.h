@@ -14,14 +14,14 @@ namespace sim {
 
 // Faults an adapter can be told to show at one exchange, or at every exchange from then on.
 enum class Fault {
-    Unplug,          // the adapter vanishes once the command is accepted
-    DropReply,       // the command is carried out but its reply is lost
-    WrongReplyCode,  // the reply carries another code
+    Unplug,         // the adapter vanishes once the command is accepted
+    DropReply,      // the command is carried out but its reply is lost
+    WrongReplyCode, // the reply carries another code
     WrongEchoAddress,
     WrongEchoLength,
-    CorruptPayload,  // one payload byte of the reply is flipped
-    ShortReply,      // the input report is cut to 20 bytes
-    RefuseErase,     // an erase is answered with a refusal and erases nothing
+    CorruptPayload, // one payload byte of the reply is flipped
+    ShortReply,     // the input report is cut to 20 bytes
+    RefuseErase,    // an erase is answered with a refusal and erases nothing
 };
 
 struct ReceivedCommand

@@ -100,7 +100,8 @@ void provision(SimAdapter &adapter, const FirmwareSetup &setup)
     adapter.poke(kConfigAddress, configurationBlock(setup));
 
     // Data block A starts with 0xFF in bytes 3 to 8, as the factory leaves it.
-    adapter.poke(kDataAAddress, dataBlock(setup.dataA, setup.layout, QByteArray(1, '\0') + QByteArray(6, char(0xFF))));
+    adapter.poke(kDataAAddress, dataBlock(setup.dataA, setup.layout,
+                                          QByteArray(1, '\0') + QByteArray(6, char(0xFF))));
     adapter.poke(kDataBAddress, dataBlock(setup.dataB, setup.layout));
     if (setup.layout == Layout::V2) {
         QByteArray header(3, '\0');
@@ -109,7 +110,8 @@ void provision(SimAdapter &adapter, const FirmwareSetup &setup)
         adapter.poke(kMacroAddress, dataBlock(setup.macros, Layout::V2, header));
     }
     adapter.poke(applicationAddress(setup.layout),
-                 applicationImage(setup.applicationSize, setup.applicationSeed) + QByteArray("\x55\xAA", 2));
+                 applicationImage(setup.applicationSize, setup.applicationSeed) +
+                     QByteArray("\x55\xAA", 2));
 }
 
 void breakHardwareInfo(SimAdapter &adapter)

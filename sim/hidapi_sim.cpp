@@ -23,7 +23,7 @@ int hid_exit(void)
 }
 
 hid_device *hid_open(unsigned short vendor_id, unsigned short product_id,
-                                    const wchar_t *serial_number)
+                     const wchar_t *serial_number)
 {
     (void)serial_number;
     auto adapter = sim::SimBus::instance().find(vendor_id, product_id);
@@ -39,8 +39,7 @@ int hid_write(hid_device *dev, const unsigned char *data, size_t length)
     return dev->adapter->receiveReport(dev->generation, data, length);
 }
 
-int hid_read_timeout(hid_device *dev, unsigned char *data, size_t length,
-                                    int milliseconds)
+int hid_read_timeout(hid_device *dev, unsigned char *data, size_t length, int milliseconds)
 {
     if (!dev || !data)
         return -1;

@@ -1,4 +1,297 @@
+// The connection task: finding, opening and reading the adapter, and every way that can fail.
+#include "device/DeviceFlash.h"
+#include "support/DeviceSignalLog.h"
+#include "support/LogCapture.h"
+#include "support/SimFixture.h"
+
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(T)
+
+using sim::Fault;
+using sim::FirmwareSetup;
+using sim::Layout;
+using sim::SimBus;
+
+namespace {
+
+FirmwareSetup v1Setup()
+{
+    FirmwareSetup setup;
+    setup.major = 5;
+    setup.minor = 2;
+    setup.patch = 20;
+    setup.layout = Layout::V1;
+    setup.applicationSize = 70000;
+    return setup;
+}
+
+FirmwareSetup v2Setup()
+{
+    FirmwareSetup setup;
+    setup.major = 5;
+    setup.minor = 6;
+    setup.patch = 3;
+    setup.layout = Layout::V2;
+    setup.applicationSize = 200000;
+    return setup;
+}
+
+// Runs the connection task and waits until it has let go of the busy flag.
+void connectAndWait(DeviceFlash &device, DeviceSignalLog &log)
+{
+    device.connected();
+    QTRY_VERIFY_WITH_TIMEOUT(log.count("isBusyChanged(false)") == 1, 20000);
+}
+
+} // namespace
+
+class tst_DeviceSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void noAdapter();
+    void secondProductIdOnly();
+    void validAdapter_data();
+    void validAdapter();
+    void brokenAdapter_data();
+    void brokenAdapter();
+    void dataBlockTooLongIsNotProbed();
+    void exchangeFaultsEndCleanly_data();
+    void exchangeFaultsEndCleanly();
+    void busyFlag();
+    void destroyWhileOpenRetryWaits();
+    void destroyDuringExchange();
+};
+
+void tst_DeviceSession::init()
+{
+    SimBus::instance().reset();
+}
+
+void tst_DeviceSession::cleanup()
+{
+    SimBus::instance().reset();
+}
+
+void tst_DeviceSession::noAdapter()
+{
+    DeviceFlash device;
+    DeviceSignalLog log(&device);
+    LogCapture lines;
+    connectAndWait(device, log);
+    QCOMPARE(log.entries(), (QStringList{"isBusyChanged(true)", "isBusyChanged(false)"}));
+    QCOMPARE(SimBus::instance().openAttempts(0xB372), 2);
+    QCOMPARE(SimBus::instance().openAttempts(0xB373), 2);
+    QCOMPARE(lines.count("DeviceFlash open try onec more..."), 2);
+    QVERIFY(!device.isConnected());
+    QCOMPARE(device.device(), DeviceFlash::Halvern_PidB374);
+    QVERIFY(device.version().isEmpty());
+}
+
+void tst_DeviceSession::secondProductIdOnly()
+{
+    plugAdapter(v2Setup(), 0xB373);
+    DeviceFlash device;
+    DeviceSignalLog log(&device);
+    connectAndWait(device, log);
+    QCOMPARE(device.device(), DeviceFlash::Halvern_PidB373);
+    QCOMPARE(SimBus::instance().openAttempts(0xB372), 2);
+    QCOMPARE(SimBus::instance().openAttempts(0xB373), 1);
+    const QStringList names = log.names();
+    QCOMPARE(names.last(), QString("isBusyChanged"));
+    QCOMPARE(log.entries().at(names.size() - 2), QString("deviceConnectStatusChanged(true,b373)"));
+    QVERIFY(names.lastIndexOf("versionChanged") < names.indexOf("deviceConnectStatusChanged"));
+    QVERIFY(names.lastIndexOf("settingChanged") < names.indexOf("deviceConnectStatusChanged"));
+}
+
+void tst_DeviceSession::validAdapter_data()
+{
+    QTest::addColumn<bool>("v2");
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<quint16>("marker");
+    QTest::newRow("V1 layout") << false << "5.2.20" << quint16(0xAA55);
+    QTest::newRow("V2 layout") << true << "5.6.3" << quint16(0x55AA);
+}
+
+void tst_DeviceSession::validAdapter()
+{
+    QFETCH(bool, v2);
+    QFETCH(QString, version);
+    QFETCH(quint16, marker);
+    auto adapter = plugAdapter(v2 ? v2Setup() : v1Setup(), 0xB372,
+                               QByteArray::fromHex("0123456789abcdeffedcba98"));
+    DeviceFlash device;
+    DeviceSignalLog log(&device);
+    LogCapture lines;
+    connectAndWait(device, log);
+
+    const QStringList expected = {
+        "isBusyChanged(true)",
+        "versionChanged(" + version + ")", // updateVersion: the version is new
+        "settingChanged()",
+        "deviceRunStateChanged(DeviceStatus_Config)",
+        "versionChanged(" + version + ")", // readDeviceConfig: always
+        "settingChanged()",
+        "deviceConnectStatusChanged(true,b372)",
+        "isBusyChanged(false)",
+    };
+    QCOMPARE(log.entries(), expected);
+    QCOMPARE(device.version(), version);
+    QVERIFY(device.isConnected());
+    QCOMPARE(device.configLayout() == VersionRules::ConfigLayout::V2, v2);
+    QCOMPARE(device.configMarkerA(), marker);
+    QCOMPARE(device.configMarkerB(), marker);
+    QCOMPARE(device.firmwareMarker(), quint16(0xAA55));
+    QCOMPARE(device.serialNumber(), QByteArray("0123456789abcdeffedcba98"));
+    QVERIFY(lines.contains("Device open! -- "));
+    QVERIFY(lines.contains("m_strVersion: " + version));
+
+    // 316 reads of the configuration block twice, the run state, the hardware block (2), each
+    // data block header (2) and marker (1), and the application marker.
+    QCOMPARE(adapter->commands().size(), 316 * 2 + 1 + 2 + 3 + 3 + 1);
+    QCOMPARE(adapter->commands().at(315).address, 0x08007FFCu);
+    QCOMPARE(adapter->commands().at(315).length, 52u);
+}
+
+void tst_DeviceSession::brokenAdapter_data()
+{
+    QTest::addColumn<int>("damage");
+    QTest::addColumn<QStringList>("tail"); // the signals after the run state, up to the connect
+    QTest::newRow("hardware block") << 0
+                                    << QStringList{"error(DeviceError_HardwareFailure)",
+                                                   "deviceConnectStatusChanged(true,b372)"};
+    QTest::newRow("data block A marker")
+        << 1
+        << QStringList{"versionChanged(5.6.3)", "error(DeviceError_ConfigurationLost)",
+                       "settingChanged()", "deviceConnectStatusChanged(true,b372)"};
+    QTest::newRow("data block B marker")
+        << 2
+        << QStringList{"versionChanged(5.6.3)", "error(DeviceError_ConfigurationLost)",
+                       "settingChanged()", "deviceConnectStatusChanged(true,b372)"};
+    QTest::newRow("application marker")
+        << 3
+        << QStringList{"versionChanged(5.6.3)", "settingChanged()",
+                       "error(DeviceError_FirmwareLost)", "deviceConnectStatusChanged(true,b372)"};
+    QTest::newRow("configuration block")
+        << 4
+        << QStringList{"settingChanged()", "error(DeviceError_FirmwareLost)",
+                       "deviceConnectStatusChanged(true,b372)"};
+}
+
+void tst_DeviceSession::brokenAdapter()
+{
+    QFETCH(int, damage);
+    QFETCH(QStringList, tail);
+    const FirmwareSetup setup = v2Setup();
+    auto adapter = plugAdapter(setup);
+    switch (damage) {
+    case 0:
+        sim::breakHardwareInfo(*adapter);
+        break;
+    case 1:
+        sim::breakDataBlockMarker(*adapter, 0x08008000);
+        break;
+    case 2:
+        sim::breakDataBlockMarker(*adapter, 0x08010000);
+        break;
+    case 3:
+        sim::breakApplicationMarker(*adapter, setup);
+        break;
+    case 4:
+        sim::breakConfigurationBlock(*adapter);
+        break;
+    }
+    DeviceFlash device;
+    DeviceSignalLog log(&device);
+    LogCapture lines;
+    connectAndWait(device, log);
+    QStringList entries = log.entries();
+    const int start = entries.indexOf("deviceRunStateChanged(DeviceStatus_Config)") + 1;
+    QVERIFY(start > 0);
+    QCOMPARE(entries.mid(start, entries.size() - start - 1), tail);
+    QVERIFY(device.isConnected());
+    if (damage == 4)
+        QVERIFY(lines.contains("firmware_info : 0 55"));
+    if (damage == 3 || damage == 4)
+        QVERIFY(lines.contains("Firmware lost!"));
+}
+
+void tst_DeviceSession::dataBlockTooLongIsNotProbed()
+{
+    auto adapter = plugAdapter(v2Setup());
+    adapter->poke(0x08008000, QByteArray("\x00\x80", 2)); // length 0x8000
+    DeviceFlash device;
+    DeviceSignalLog log(&device);
+    connectAndWait(device, log);
+    QCOMPARE(device.configMarkerA(), quint16(0));
+    QCOMPARE(log.count("error(DeviceError_ConfigurationLost)"), 1);
+}
+
+void tst_DeviceSession::exchangeFaultsEndCleanly_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("exchange");
+    QTest::newRow("unplug in the version read") << int(Fault::Unplug) << 100;
+    QTest::newRow("unplug in the configuration read") << int(Fault::Unplug) << 500;
+    QTest::newRow("dropped reply") << int(Fault::DropReply) << 5;
+    QTest::newRow("wrong echo") << int(Fault::WrongEchoAddress) << 320;
+    QTest::newRow("corrupt hardware block") << int(Fault::CorruptPayload) << 318;
+}
+
+void tst_DeviceSession::exchangeFaultsEndCleanly()
+{
+    QFETCH(int, fault);
+    QFETCH(int, exchange);
+    auto adapter = plugAdapter(v2Setup());
+    adapter->armFault(Fault(fault), exchange);
+    DeviceFlash device;
+    DeviceSignalLog log(&device);
+    connectAndWait(device, log);
+    QVERIFY(!device.isBusy());
+    QCOMPARE(log.entries().constFirst(), QString("isBusyChanged(true)"));
+    QCOMPARE(log.entries().constLast(), QString("isBusyChanged(false)"));
+    if (Fault(fault) == Fault::Unplug)
+        QVERIFY(adapter->exchangeCount() <= exchange + 8);
+}
+
+void tst_DeviceSession::busyFlag()
+{
+    DeviceFlash device;
+    QSignalSpy spy(&device, &DeviceFlash::isBusyChanged);
+    device.setIsBusy(true);
+    device.setIsBusy(true);
+    QVERIFY(device.isBusy());
+    device.setIsBusy(false);
+    QCOMPARE(spy.size(), 2);
+}
+
+// The open retry's handler runs on this thread; destroying the session while a task waits for
+// it must neither deadlock nor leave the task with a dead object.
+void tst_DeviceSession::destroyWhileOpenRetryWaits()
+{
+    auto device = std::make_unique<DeviceFlash>();
+    device->connected();
+    QTRY_VERIFY(device->isBusy());
+    QTest::qWait(100);
+    device.reset();
+    QCOMPARE(SimBus::instance().openAttempts(0xB372), 1);
+    QCOMPARE(SimBus::instance().openAttempts(0xB373), 0);
+}
+
+void tst_DeviceSession::destroyDuringExchange()
+{
+    auto adapter = plugAdapter(v2Setup());
+    adapter->setReportDelay(std::chrono::microseconds(500));
+    auto device = std::make_unique<DeviceFlash>();
+    device->connected();
+    QTRY_VERIFY(adapter->exchangeCount() > 20);
+    device.reset();
+    const int sent = adapter->exchangeCount();
+    QTest::qWait(50);
+    QCOMPARE(adapter->exchangeCount(), sent); // nothing talks to the adapter any more
+}
+
+QTEST_GUILESS_MAIN(tst_DeviceSession)
 #include "tst_devicesession.moc"

@@ -28,15 +28,24 @@ void tst_VersionRules::compare_data()
     QTest::addColumn<QString>("a");
     QTest::addColumn<QString>("b");
     QTest::addColumn<int>("expected");
-    QTest::newRow("newer patch") << "5.5.24" << "5.5.0" << 1;
-    QTest::newRow("older minor") << "5.4.99" << "5.5.0" << -1;
-    QTest::newRow("equal") << "5.5.0" << "5.5.0" << 0;
-    QTest::newRow("older major") << "4.9.9" << "5.5.0" << -1;
-    QTest::newRow("numbers, not text") << "5.10.0" << "5.9.0" << 1;
-    QTest::newRow("non-numeric is zero") << "5.x.1" << "5.0.1" << 0;
-    QTest::newRow("beta patch") << "5.6.1-beta" << "5.6.0" << 0;
-    QTest::newRow("empty against zero") << "" << "0.0.0" << 0;
-    QTest::newRow("fourth part ignored") << "5.6.1.9" << "5.6.1" << 0;
+    QTest::newRow("newer patch") << "5.5.24"
+                                 << "5.5.0" << 1;
+    QTest::newRow("older minor") << "5.4.99"
+                                 << "5.5.0" << -1;
+    QTest::newRow("equal") << "5.5.0"
+                           << "5.5.0" << 0;
+    QTest::newRow("older major") << "4.9.9"
+                                 << "5.5.0" << -1;
+    QTest::newRow("numbers, not text") << "5.10.0"
+                                       << "5.9.0" << 1;
+    QTest::newRow("non-numeric is zero") << "5.x.1"
+                                         << "5.0.1" << 0;
+    QTest::newRow("beta patch") << "5.6.1-beta"
+                                << "5.6.0" << 0;
+    QTest::newRow("empty against zero") << ""
+                                        << "0.0.0" << 0;
+    QTest::newRow("fourth part ignored") << "5.6.1.9"
+                                         << "5.6.1" << 0;
 }
 
 void tst_VersionRules::compare()
@@ -53,12 +62,18 @@ void tst_VersionRules::below_data()
     QTest::addColumn<QString>("current");
     QTest::addColumn<QString>("threshold");
     QTest::addColumn<bool>("expected");
-    QTest::newRow("5.3.0 vs 5.2.14") << "5.3.0" << "5.2.14" << false;
-    QTest::newRow("5.2.9 vs 5.2.14") << "5.2.9" << "5.2.14" << true;
-    QTest::newRow("4.9.99 vs 5.0.0") << "4.9.99" << "5.0.0" << true;
-    QTest::newRow("equal") << "5.0.0" << "5.0.0" << false;
-    QTest::newRow("5.2.20 vs 5.2.44") << "5.2.20" << "5.2.44" << true;
-    QTest::newRow("no adapter version") << "" << "5.0.0" << true;
+    QTest::newRow("5.3.0 vs 5.2.14") << "5.3.0"
+                                     << "5.2.14" << false;
+    QTest::newRow("5.2.9 vs 5.2.14") << "5.2.9"
+                                     << "5.2.14" << true;
+    QTest::newRow("4.9.99 vs 5.0.0") << "4.9.99"
+                                     << "5.0.0" << true;
+    QTest::newRow("equal") << "5.0.0"
+                           << "5.0.0" << false;
+    QTest::newRow("5.2.20 vs 5.2.44") << "5.2.20"
+                                      << "5.2.44" << true;
+    QTest::newRow("no adapter version") << ""
+                                        << "5.0.0" << true;
 }
 
 void tst_VersionRules::below()
@@ -76,10 +91,14 @@ void tst_VersionRules::compatible_data()
     QTest::addColumn<QString>("a");
     QTest::addColumn<QString>("b");
     QTest::addColumn<int>("order");
-    QTest::newRow("same minor") << "5.5.0" << "5.5.31" << 0;
-    QTest::newRow("other minor") << "5.5.0" << "5.6.0" << -1;
-    QTest::newRow("newer minor") << "5.6.2" << "5.5.9" << 1;
-    QTest::newRow("key collision") << "4.15.0" << "5.5.0" << 0;
+    QTest::newRow("same minor") << "5.5.0"
+                                << "5.5.31" << 0;
+    QTest::newRow("other minor") << "5.5.0"
+                                 << "5.6.0" << -1;
+    QTest::newRow("newer minor") << "5.6.2"
+                                 << "5.5.9" << 1;
+    QTest::newRow("key collision") << "4.15.0"
+                                   << "5.5.0" << 0;
 }
 
 void tst_VersionRules::compatible()
@@ -119,10 +138,14 @@ void tst_VersionRules::memberLogLines_data()
     QTest::addColumn<QString>("b");
     QTest::addColumn<int>("expected");
     QTest::addColumn<int>("lines");
-    QTest::newRow("patch differs") << "5.5.24" << "5.5.0" << 1 << 3;
-    QTest::newRow("minor differs") << "5.4.99" << "5.5.0" << -1 << 2;
-    QTest::newRow("equal") << "5.5.0" << "5.5.0" << 0 << 3;
-    QTest::newRow("major differs") << "4.9.9" << "5.5.0" << -1 << 1;
+    QTest::newRow("patch differs") << "5.5.24"
+                                   << "5.5.0" << 1 << 3;
+    QTest::newRow("minor differs") << "5.4.99"
+                                   << "5.5.0" << -1 << 2;
+    QTest::newRow("equal") << "5.5.0"
+                           << "5.5.0" << 0 << 3;
+    QTest::newRow("major differs") << "4.9.9"
+                                   << "5.5.0" << -1 << 1;
 }
 
 // The member logs one line per component it examined.

@@ -36,7 +36,11 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext &context, cons
 QStringList LogCapture::lines() const
 {
     QMutexLocker lock(&m_mutex);
-    return m_lines;
+    QStringList copy; // element-wise, for the same reason as DeviceSignalLog::entries
+    copy.reserve(m_lines.size());
+    for (const QString &line : m_lines)
+        copy.append(line);
+    return copy;
 }
 
 int LogCapture::count(const QString &prefix) const
