@@ -1,11 +1,14 @@
 #include "device/DeviceFlash.h"
 
+#include "device/FlashImage.h"
 #include "device/FlashMap.h"
 #include "device/QHidDevice.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
 #include <QFuture>
 #include <QMetaEnum>
 #include <QMutexLocker>
@@ -444,6 +447,214 @@ bool DeviceFlash::isSupportDataStore() const
     const bool supported = VersionRules::compare(version(), QStringLiteral("5.5.0")) >= 0;
     qWarning() << "isSupportDataStore" << supported;
     return supported;
+}
+
+void DeviceFlash::eraseFlash(const FlashImage &image)
+{
+    qDebug() << "eraseFlash...";
+    const quint32 count = qMin<quint32>(image.eraseCount, FlashImage::kMaxSectors);
+    if (!writeCMDData(makeFrame(COMMAND_ERASE, 0, count, image.eraseList)))
+        qWarning() << "writeCMDData write error !!!";
+    CommandFrame reply{};
+    readCMDData(reply, eraseReplyTimeoutMs(int(count)));
+    if (reply.code != REPLY_ERASED) {
+        qWarning() << "erase error !";
+        // The write goes on: it verifies every chunk and shows where the erase failed.
+        emit error(DeviceError_EraseFlashFailure);
+    }
+}
+
+bool DeviceFlash::write2Flash(const FlashImage &image, quint8 progressSelector)
+{
+    qDebug() << "write2Flash...";
+    const qlonglong total = quint32(image.total);
+    qlonglong written = 0;
+    bool complete = true;
+    CommandFrame request{};
+    request.code = COMMAND_WRITE_MEMORY;
+    for (int segment = 0; segment < FlashImage::kMaxSegments && complete; ++segment) {
+        const quint32 length = image.segments[segment].length;
+        if (length == 0)
+            break;
+        const quint8 *source = image.data[segment];
+        quint32 address = image.segments[segment].address;
+        for (quint32 offset = 0; offset < length;) {
+            const quint32 chunk = qMin<quint32>(length - offset, kPayloadSize);
+            request.reportId = 0;
+            request.address = address;
+            request.length = chunk;
+            std::memcpy(request.payload, source + offset, chunk);
+            if (!writeCMDData(request)) {
+                qWarning() << "writeCMDData write error !!!";
+                qWarning() << "write2Flash write error!";
+                complete = false;
+                break;
+            }
+            CommandFrame reply{};
+            readCMDData(reply);
+            if (reply.address != request.address || reply.code != REPLY_MEMORY ||
+                reply.length != request.length || reply.reportId != request.reportId) {
+                qWarning() << "write2Flash USB_ERR_DATA_VERIFY 2";
+                complete = false;
+                break;
+            }
+            if (std::memcmp(reply.payload, request.payload, chunk) != 0) {
+                qWarning() << "write2Flash USB_ERR_DATA_VERIFY 1";
+                qDebug().noquote()
+                    << "write_data:"
+                    << QByteArray(reinterpret_cast<const char *>(request.payload), int(chunk))
+                           .toHex();
+                qDebug().noquote()
+                    << "read_data :"
+                    << QByteArray(reinterpret_cast<const char *>(reply.payload), int(chunk))
+                           .toHex();
+                complete = false;
+                break;
+            }
+            offset += chunk;
+            address += chunk;
+            written += chunk;
+            switch (progressSelector) {
+            case 0:
+                emit write2FlashProgressChanged(written, total);
+                break;
+            case 1:
+                emit dataStoreProgressChanged(written, total);
+                break;
+            case 2:
+                emit settingProgressChanged(written, total);
+                break;
+            default:
+                break;
+            }
+        }
+    }
+    if (!complete) {
+        // Progress stops short of the total: say so rather than leave the bar standing.
+        qWarning().noquote() << "write2Flash stopped after" << written << "of" << total << "bytes";
+        emit error(DeviceError_WriteFlashFailure);
+    }
+    return complete;
+}
+
+QByteArray DeviceFlash::getFirmwareData(const QString &path)
+{
+    QFile file(path);
+    QByteArray data;
+    if (file.open(QIODevice::ReadOnly))
+        data = file.readAll();
+    if (data.isEmpty()) {
+        qWarning().noquote() << "getFirmwareData is Empty!" << path
+                             << QFileInfo(path).absoluteFilePath();
+        emit error(DeviceError_FirmwareDataEmpty);
+    }
+    return data;
+}
+
+void DeviceFlash::updateFirmware(const QString &path, const QString &version)
+{
+    if (compareFirmwareVersion(version, QStringLiteral("5.5.0")) == -1)
+        updateFirmware_v1(path, version);
+    else
+        updateFirmware_v2(path, version);
+}
+
+void DeviceFlash::restoreFactorySettings(const QString &path, const QString &version)
+{
+    if (compareFirmwareVersion(version, QStringLiteral("5.5.0")) == -1)
+        restoreFactorySettings_v1(path, version);
+    else
+        restoreFactorySettings_v2(path, version);
+}
+
+void DeviceFlash::updateFirmware_v1(const QString &path, const QString &version)
+{
+    startTask([=] {
+        firmwareTask(FirmwareOperation::Update, VersionRules::ConfigLayout::V1, path, version);
+    });
+}
+
+void DeviceFlash::updateFirmware_v2(const QString &path, const QString &version)
+{
+    startTask([=] {
+        firmwareTask(FirmwareOperation::Update, VersionRules::ConfigLayout::V2, path, version);
+    });
+}
+
+void DeviceFlash::restoreFactorySettings_v1(const QString &path, const QString &version)
+{
+    startTask([=] {
+        firmwareTask(FirmwareOperation::FactoryRestore, VersionRules::ConfigLayout::V1, path,
+                     version);
+    });
+}
+
+void DeviceFlash::restoreFactorySettings_v2(const QString &path, const QString &version)
+{
+    startTask([=] {
+        firmwareTask(FirmwareOperation::FactoryRestore, VersionRules::ConfigLayout::V2, path,
+                     version);
+    });
+}
+
+void DeviceFlash::firmwareTask(FirmwareOperation operation, VersionRules::ConfigLayout layout,
+                               const QString &path, const QString &version)
+{
+    QMutexLocker lock(&m_mutex);
+    setIsBusy(true);
+    const bool update = operation == FirmwareOperation::Update;
+    const QByteArray firmware = getFirmwareData(path);
+    const QStringList parts = version.split(QLatin1Char('.'));
+    const bool open = m_hid->isOpen();
+    const bool ready = !firmware.isEmpty() && open && parts.size() == 3;
+    if (update)
+        qInfo() << "=updateFirmware=" << ready;
+    if (!ready) {
+        qWarning() << (update ? "updateFirmware Error! firmware_data.isEmpty"
+                              : "restoreFactorySettings Error! firmware_data.isEmpty")
+                   << firmware.isEmpty() << "Device.isOpen" << open << "firmware_version.size is 3"
+                   << (parts.size() == 3) << parts;
+    } else if (!FlashImages::firmwareFits(layout, firmware.size())) {
+        // Checked before anything is erased: a file that cannot fit would leave no application.
+        qWarning().noquote() << "firmware too large:" << path << firmware.size() << "bytes, at most"
+                             << FlashImages::applicationCapacity(layout) - 2;
+        emit error(DeviceError_FirmwareTooLarge);
+    } else if (update) {
+        updateBody(layout, firmware, parts);
+    } else {
+        factoryBody(layout, firmware, parts);
+    }
+    if (!update)
+        updateVersion();
+    setIsBusy(false);
+}
+
+void DeviceFlash::updateBody(VersionRules::ConfigLayout layout, const QByteArray &firmware,
+                             const QStringList &version)
+{
+    const bool v1 = layout == VersionRules::ConfigLayout::V1;
+    qWarning() << (v1 ? "updateFirmware_v1" : "updateFirmware_v2");
+    auto image = FlashImages::makeImage();
+    const QStringList current = this->version().split(QLatin1Char('.'));
+    m_configBlock = FlashImages::migrateConfigBlock(m_configBlock, current, layout);
+    m_configBlock = FlashImages::stampConfigBlock(m_configBlock, layout, quint32(firmware.size()),
+                                                  FlashImages::versionBytes(version));
+    FlashImages::buildUpdateImage(*image, m_configBlock, firmware, layout);
+    eraseFlash(*image);
+    write2Flash(*image, 0);
+    image.reset();
+    updateVersion();
+}
+
+void DeviceFlash::factoryBody(VersionRules::ConfigLayout layout, const QByteArray &firmware,
+                              const QStringList &version)
+{
+    const bool v1 = layout == VersionRules::ConfigLayout::V1;
+    qWarning() << (v1 ? "restoreFactorySettings_v1" : "restoreFactorySettings_v2");
+    auto image = FlashImages::makeImage();
+    FlashImages::buildFactoryImage(*image, firmware, layout, FlashImages::versionBytes(version));
+    eraseFlash(*image);
+    write2Flash(*image, 0);
 }
 
 bool DeviceFlash::nativeEventFilter(const QByteArray &, void *, qintptr *)

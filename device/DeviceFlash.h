@@ -17,6 +17,7 @@
 #include <functional>
 #include <mutex>
 
+struct FlashImage;
 class QEventLoop;
 class QHidDevice;
 class QWidget;
@@ -49,6 +50,10 @@ public:
         DeviceError_HardwareFailure = 2,
         DeviceError_FirmwareLost = 3,
         DeviceError_ConfigurationLost = 4,
+        // A firmware file too large for the application area: refused before anything is erased.
+        DeviceError_FirmwareTooLarge = 5,
+        // A write that stopped before its last chunk (link failure, wrong echo, verify mismatch).
+        DeviceError_WriteFlashFailure = 6,
     };
     Q_ENUM(DeviceError)
 
@@ -96,6 +101,20 @@ public:
     bool isSupportBootMode() const;
     bool isSupportDataStore() const;
 
+    // Flash programming (run inside a task that holds the device mutex).
+    void eraseFlash(const FlashImage &image);
+    // Writes every segment; true when the last chunk was verified.
+    bool write2Flash(const FlashImage &image, quint8 progressSelector);
+    QByteArray getFirmwareData(const QString &path);
+
+    // Firmware update and factory restore: each starts a task and returns at once.
+    void updateFirmware(const QString &path, const QString &version);
+    void updateFirmware_v1(const QString &path, const QString &version);
+    void updateFirmware_v2(const QString &path, const QString &version);
+    void restoreFactorySettings(const QString &path, const QString &version);
+    void restoreFactorySettings_v1(const QString &path, const QString &version);
+    void restoreFactorySettings_v2(const QString &path, const QString &version);
+
     bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
 
 signals:
@@ -116,6 +135,13 @@ private:
     void startTask(std::function<void()> body);
     void connectedTask();
     bool retryOpen(quint16 vendorId, quint16 productId);
+    enum class FirmwareOperation { Update, FactoryRestore };
+    void firmwareTask(FirmwareOperation operation, VersionRules::ConfigLayout layout,
+                      const QString &path, const QString &version);
+    void updateBody(VersionRules::ConfigLayout layout, const QByteArray &firmware,
+                    const QStringList &version);
+    void factoryBody(VersionRules::ConfigLayout layout, const QByteArray &firmware,
+                     const QStringList &version);
     void setVersion(const QString &version);
     bool aborting() const { return m_abort.load(); }
 
