@@ -29,29 +29,50 @@ constexpr char kOversizeProperty[] = "halvernOversize";
 // catches silence; a byte now and then would keep a request alive for ever.
 void guardReply(QNetworkReply *reply, int deadlineMs, qint64 maxBytes)
 {
-    auto *deadline = new QTimer(reply);
-    deadline->setSingleShot(true);
-    QObject::connect(deadline, &QTimer::timeout, reply, [reply, deadlineMs] {
+    auto refuse = [reply](const QString &why, bool oversize) {
         if (reply->isFinished())
             return;
-        reply->setProperty(kRefusalProperty,
-                           QStringLiteral("no complete reply within %1 ms").arg(deadlineMs));
+        reply->setProperty(kRefusalProperty, why);
+        reply->setProperty(kOversizeProperty, oversize);
         reply->abort();
+    };
+
+    auto *deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    QObject::connect(deadline, &QTimer::timeout, reply, [refuse, deadlineMs] {
+        refuse(QStringLiteral("no complete reply within %1 ms").arg(deadlineMs), false);
     });
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
-                     [reply, maxBytes](qint64 received, qint64 total) {
-                         if ((received <= maxBytes && total <= maxBytes) || reply->isFinished())
-                             return;
-                         reply->setProperty(kRefusalProperty,
-                                            QStringLiteral("body larger than %1 bytes (%2 of %3)")
-                                                .arg(maxBytes)
-                                                .arg(received)
-                                                .arg(total));
-                         reply->setProperty(kOversizeProperty, true);
-                         reply->abort();
-                     });
     QObject::connect(reply, &QNetworkReply::finished, deadline, &QTimer::stop);
     deadline->start(deadlineMs);
+
+    // The announced size is refused before any of the body is taken in; an unannounced one
+    // as soon as the buffered body grows past the limit.
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, refuse, maxBytes] {
+        const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        if (announced > maxBytes)
+            refuse(
+                QStringLiteral("announced body of %1 bytes, limit %2").arg(announced).arg(maxBytes),
+                true);
+    });
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, refuse, maxBytes] {
+        if (reply->bytesAvailable() > maxBytes)
+            refuse(QStringLiteral("body larger than %1 bytes").arg(maxBytes), true);
+    });
+}
+
+// Why the reply was refused, or empty. A body that arrived whole before any check could run
+// is measured here.
+QString refusal(QNetworkReply *reply, qint64 maxBytes)
+{
+    const QString why = reply->property(kRefusalProperty).toString();
+    if (why.isEmpty() && reply->bytesAvailable() > maxBytes)
+        return QStringLiteral("body larger than %1 bytes").arg(maxBytes);
+    return why;
+}
+
+bool oversize(QNetworkReply *reply, qint64 maxBytes)
+{
+    return reply->property(kOversizeProperty).toBool() || reply->bytesAvailable() > maxBytes;
 }
 
 } // namespace
@@ -124,7 +145,9 @@ void SyncCloud::getInformation()
 
 void SyncCloud::onInformationFinished(QNetworkReply *reply)
 {
-    if (reply->error() != QNetworkReply::NoError) {
+    // A refused reply (too slow, too large) counts as a failed transfer, like a time-out.
+    const QString refused = refusal(reply, MaxCatalogBytes);
+    if (reply->error() != QNetworkReply::NoError || !refused.isEmpty()) {
         if (!m_firmwareList.isEmpty()) {
             emit syncError(SyncError_LocalCacheUsed);
             emit firmawreInfoChanged(m_firmwareList);
@@ -132,8 +155,7 @@ void SyncCloud::onInformationFinished(QNetworkReply *reply)
             emit syncError(SyncError_FirstRunError);
         }
         qWarning().noquote() << "CloudService get information finished error"
-                             << reply->errorString() << reply->property(kRefusalProperty).toString()
-                             << reply->url().toString();
+                             << reply->errorString() << refused << reply->url().toString();
     } else {
         m_synced = true;
         emit isSyncedChanged(true);
@@ -228,10 +250,9 @@ QString SyncCloud::getFirmware(int index)
 void SyncCloud::onFirmwareFinished(QEventLoop *loop, QString *result, QNetworkReply *reply,
                                    const QString &path, const QString &checksum)
 {
-    if (reply->property(kOversizeProperty).toBool()) {
+    if (oversize(reply, MaxFirmwareBytes)) {
         qWarning().noquote() << "download firmware file refused:"
-                             << reply->property(kRefusalProperty).toString()
-                             << reply->url().toString();
+                             << refusal(reply, MaxFirmwareBytes) << reply->url().toString();
         emit syncError(SyncError_DownloadFail);
     } else if (reply->error() == QNetworkReply::NoError) {
         // Written through a temporary file, so only verified bytes ever stand under the
