@@ -199,6 +199,10 @@ void tst_SyncCloud::firstRun()
     QVERIFY(!cloud->isSynced());
     QCOMPARE(m_server->totalRequests(), 0); // construction stays off the network
     QCOMPARE(cloud->catalogUrl(), m_server->url(kCatalog));
+    QCOMPARE(SyncCloud().serverUrl(), QUrl(HALVERN_SERVER_URL));
+    cloud->setServerUrl(QUrl("http://firmware.halvern.example/mirror/"));
+    QCOMPARE(cloud->catalogUrl(),
+             QUrl("http://firmware.halvern.example/mirror/download/halvernapp.json"));
 
     cloud.reset();
     log.clear();
