@@ -186,7 +186,9 @@ QByteArray DeviceFlash::serialNumber() const
 
 bool DeviceFlash::writeCMDData(const CommandFrame &frame)
 {
-    if (aborting() || m_hid->write(frameToReport(frame), -1) < 0) {
+    const QByteArray report =
+        QByteArray::fromRawData(reinterpret_cast<const char *>(&frame), kFrameSize);
+    if (aborting() || m_hid->write(report, -1) < 0) {
         qWarning() << "writeCMDData write error !!!";
         return false;
     }
@@ -195,19 +197,25 @@ bool DeviceFlash::writeCMDData(const CommandFrame &frame)
 
 bool DeviceFlash::readCMDData(CommandFrame &frame, int timeoutMs)
 {
+    // The input report lands behind a 0x00, so reply offsets equal command offsets; a short
+    // report leaves the tail zero.
+    CommandFrame reply{};
+    auto *report = reinterpret_cast<uchar *>(&reply) + 1;
     // Wait in short slices, so a closed handle (adapter pulled out) or a shutdown ends the wait
     // at once instead of after the whole time-out.
     constexpr int sliceMs = 50;
-    QByteArray report;
-    QElapsedTimer waited;
-    waited.start();
-    int count = 0;
-    do {
-        const int slice =
-            timeoutMs < 0 ? sliceMs : int(qMin<qint64>(sliceMs, timeoutMs - waited.elapsed()));
-        count = m_hid->read(report, kFrameSize, qMax(slice, 0));
-    } while (count == 0 && !aborting() && m_hid->isOpen() &&
-             (timeoutMs < 0 || waited.elapsed() < timeoutMs));
+    int count =
+        m_hid->read(report, kInputReportSize, qMin(timeoutMs < 0 ? sliceMs : timeoutMs, sliceMs));
+    if (count == 0) {
+        QElapsedTimer waited;
+        waited.start();
+        while (count == 0 && !aborting() && m_hid->isOpen() &&
+               (timeoutMs < 0 || waited.elapsed() < timeoutMs)) {
+            const qint64 left = timeoutMs < 0 ? sliceMs : timeoutMs - waited.elapsed();
+            count = m_hid->read(report, kInputReportSize,
+                                int(qBound(qint64(0), left, qint64(sliceMs))));
+        }
+    }
     if (count <= 0) {
         // A reply that never comes fails like a broken link: the adapter may be gone.
         qWarning() << "readCMDData read error !!!";
@@ -215,7 +223,9 @@ bool DeviceFlash::readCMDData(CommandFrame &frame, int timeoutMs)
             qWarning().noquote() << "readCMDData: no reply within" << timeoutMs << "ms";
         return false;
     }
-    frame = frameFromReport(report);
+    if (count < kInputReportSize)
+        std::memset(report + count, 0, size_t(kInputReportSize - count));
+    frame = reply;
     return true;
 }
 

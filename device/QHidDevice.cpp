@@ -76,6 +76,14 @@ int QHidDevice::read(QByteArray &buffer, uint size, int timeout)
     return count;
 }
 
+int QHidDevice::read(void *data, size_t size, int timeout)
+{
+    const auto device = d->handle();
+    if (!device)
+        return -1;
+    return hid_read_timeout(device.get(), static_cast<unsigned char *>(data), size, timeout);
+}
+
 int QHidDevice::write(const QByteArray &data, int size)
 {
     if (size < 0 || size > data.size())

@@ -26,6 +26,8 @@ public:
     // Bytes read (0 on time-out), negative on failure. size 0xFFFFFFFF reads as many bytes as
     // the buffer holds; timeout -1 waits without limit.
     int read(QByteArray &buffer, uint size = 0xFFFFFFFF, int timeout = -1);
+    // The same into caller memory, without an allocation per report.
+    int read(void *data, size_t size, int timeout);
     // Bytes written, negative on failure; size -1 writes the whole array.
     int write(const QByteArray &data, int size = -1);
 
