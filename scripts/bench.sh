@@ -3,4 +3,4 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/setup.sh" --build-dir "$root/build-bench" -DCMAKE_BUILD_TYPE=Release
-"$root/build-bench/tests/bench_update"
+"$root/build-bench/bench/bench_update"
