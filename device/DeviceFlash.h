@@ -17,6 +17,8 @@
 #include <functional>
 #include <mutex>
 
+struct DeviceChange;
+class DeviceChangeSource;
 struct FlashImage;
 class QEventLoop;
 class QHidDevice;
@@ -115,6 +117,9 @@ public:
     void restoreFactorySettings_v1(const QString &path, const QString &version);
     void restoreFactorySettings_v2(const QString &path, const QString &version);
 
+    // Device arrival and removal: every platform source feeds the same decisions.
+    void addDeviceChangeSource(DeviceChangeSource *source);
+    void handleDeviceChange(const DeviceChange &change);
     bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
 
 signals:
@@ -134,6 +139,12 @@ private:
     // Runs `body` on the global pool; the destructor waits for every task started here.
     void startTask(std::function<void()> body);
     void connectedTask();
+    void arrivalTask(quint16 productId, bool openFirst);
+    void onArrival(const DeviceChange &change);
+    void onRemoval(const DeviceChange &change);
+    bool taskRunning();
+    void registerDeviceNotifications(QWidget *window);
+    void unregisterDeviceNotifications();
     bool retryOpen(quint16 vendorId, quint16 productId);
     enum class FirmwareOperation { Update, FactoryRestore };
     void firmwareTask(FirmwareOperation operation, VersionRules::ConfigLayout layout,
@@ -168,4 +179,6 @@ private:
     int m_runningTasks = 0;
     QEventLoop *m_openWait = nullptr;
     std::atomic<bool> m_abort{false};
+    std::atomic<quint64> m_removals{0}; // matching removals seen, to spot one during an open
+    QList<void *> m_notifications;      // Windows notification handles
 };
