@@ -101,7 +101,8 @@ def cff_to_truetype(font):
 
 
 def build(source, output, family, text, font_number=0, to_truetype=False):
-    font = TTFont(source, fontNumber=font_number, recalcBBoxes=True)
+    # The source's own timestamp is kept, so running the script again changes no file.
+    font = TTFont(source, fontNumber=font_number, recalcBBoxes=True, recalcTimestamp=False)
     options = subset.Options()
     options.hinting = False
     options.layout_features = ["*"]
