@@ -1,0 +1,77 @@
+#include "ui/SettingsDialog.h"
+
+#include "ui_settingsdialog.h"
+
+SettingsDialog::SettingsDialog(QWidget *parent)
+    : QDialog(parent)
+    , m_ui(std::make_unique<Ui::SettingsDialog>())
+{
+    m_ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setWindowModality(Qt::WindowModal);
+    m_ui->progressBar->hide();
+    m_ui->comboBox->setPlaceholderText(tr("UNDEFINE"));
+
+    connect(m_ui->comboBox, &QComboBox::currentIndexChanged, this,
+            &SettingsDialog::onComboBoxIndexChanged);
+    connect(m_ui->toolButton_Close, &QToolButton::clicked, this, &SettingsDialog::onCloseClicked);
+    connect(m_ui->pushButton_DataBackup, &QPushButton::clicked, this, &SettingsDialog::dataBackup);
+    connect(m_ui->pushButton_DataRestore, &QPushButton::clicked, this,
+            &SettingsDialog::dataRestore);
+}
+
+SettingsDialog::~SettingsDialog() = default;
+
+void SettingsDialog::setBootMode(int mode, bool supported)
+{
+    if (supported) {
+        m_mode = mode;
+        // A mode the list has no entry for (the adapter may report 6) shows the placeholder
+        // with no entry selected, so no entry is claimed that the adapter does not use.
+        const bool known = mode >= 0 && mode < m_ui->comboBox->count();
+        m_ui->comboBox->setCurrentIndex(known ? mode : -1);
+    }
+    m_ui->comboBox->setVisible(supported);
+    m_ui->label->setVisible(supported);
+}
+
+void SettingsDialog::setDataRestoreVisible(bool visible)
+{
+    m_ui->pushButton_DataBackup->show();
+    m_ui->pushButton_DataRestore->setVisible(visible);
+}
+
+void SettingsDialog::setProgress(qlonglong current, qlonglong total)
+{
+    if (m_ui->progressBar->maximum() != total)
+        m_ui->progressBar->setMaximum(static_cast<int>(total));
+    if (current < total) {
+        m_ui->progressBar->setValue(static_cast<int>(current));
+        if (m_ui->progressBar->isHidden())
+            m_ui->progressBar->show();
+    } else {
+        m_ui->progressBar->hide();
+    }
+}
+
+void SettingsDialog::retranslate()
+{
+    m_ui->retranslateUi(this);
+    m_ui->comboBox->setPlaceholderText(tr("UNDEFINE"));
+}
+
+void SettingsDialog::onComboBoxIndexChanged(int index)
+{
+    // Index -1 is the placeholder for an unknown mode: it is shown, never chosen.
+    if (!isVisible() || index < 0 || index == m_mode)
+        return;
+    emit bootModeChanged(index);
+    m_mode = index;
+}
+
+void SettingsDialog::onCloseClicked()
+{
+    setResult(QDialog::Rejected);
+    close();
+    emit closed();
+}
