@@ -1,0 +1,673 @@
+#include "ui/MainWindow.h"
+
+#include "ui/BackupFile.h"
+#include "ui/FirmwareFileName.h"
+#include "ui/MessageDialog.h"
+#include "ui/SettingsDialog.h"
+#include "ui_mainwindow.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileDialog>
+#include <QFont>
+#include <QLabel>
+#include <QListView>
+#include <QMetaEnum>
+#include <QMovie>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTranslator>
+
+namespace {
+
+struct Language
+{
+    const char *catalog;
+    const char *font;
+};
+
+// By the index stored under "CurrentLanguage"; any other index is shown like English.
+constexpr Language kLanguages[] = {
+    {":/translations/HalvernFirmwareTool_en_EN.qm", "Microsoft Sans Serif"},
+    {":/translations/HalvernFirmwareTool_zh_CN.qm", "DengXian"},
+    {":/translations/HalvernFirmwareTool_ja_JP.qm", "Kochi Gothic"},
+    {":/translations/HalvernFirmwareTool_ru_RU.qm", "Consolas"},
+    {":/translations/HalvernFirmwareTool_fr_FR.qm", "Arbutus Slab"},
+};
+
+const QString kBackupFilter = QStringLiteral("backup Files (*.bkp)");
+
+QString hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex());
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent, const QUrl &serverUrl)
+    : FramelessWidget(parent)
+    , m_ui(std::make_unique<Ui::MainWindow>())
+{
+    m_ui->setupUi(this);
+
+    m_translator = new QTranslator(this);
+    m_messageDialog = new MessageDialog(this);
+    m_settingsDialog = new SettingsDialog(this);
+    m_syncCloud = new SyncCloud(this);
+    if (!serverUrl.isEmpty())
+        m_syncCloud->setServerUrl(serverUrl);
+    m_device = new DeviceFlash(this);
+
+    initWindow();
+    applyLanguage();
+    m_syncCloud->getInformation();
+    m_device->connected();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::showMessage(const QString &title, const QString &text)
+{
+    raise();
+    activateWindow();
+    m_messageDialog->showMessage(title, text);
+}
+
+void MainWindow::setFileDialog(FileDialog dialog)
+{
+    m_fileDialog = std::move(dialog);
+}
+
+void MainWindow::initWindow()
+{
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+    m_ui->toolButton_Network->setEnabled(m_syncCloud->isSynced());
+
+    // Parented to its label, so the animation goes with the window.
+    auto *movie =
+        new QMovie(QStringLiteral(":/images/loading.gif"), QByteArray(), m_ui->label_Busying);
+    movie->setScaledSize(QSize(168, 168));
+    m_ui->label_Busying->setMovie(movie);
+    movie->start();
+
+    m_ui->toolButton_Settings->setEnabled(false);
+
+    QFile style(QStringLiteral(":/ui/style.qss"));
+    if (style.open(QIODevice::ReadOnly)) {
+        QString sheet = QString::fromUtf8(style.readAll());
+        if (sheet.startsWith(QChar(0xFEFF)))
+            sheet.remove(0, 1);
+        setStyleSheet(sheet);
+        style.close();
+    }
+
+    m_ui->progressBar->hide();
+    m_ui->comboBox_Version->setView(new QListView(m_ui->comboBox_Version));
+    m_ui->comboBox_Version->addItems(m_syncCloud->firmwareVersionList());
+
+    connect(m_syncCloud, &SyncCloud::firmawreInfoChanged, this, &MainWindow::refillVersionList,
+            Qt::QueuedConnection);
+    connect(m_syncCloud, &SyncCloud::syncFinshed, this, &MainWindow::onSyncFinished,
+            Qt::QueuedConnection);
+    connect(m_syncCloud, &SyncCloud::downloadFirmwareProgress, this,
+            &MainWindow::onFirmwareDownloadProgress, Qt::QueuedConnection);
+    connect(m_messageDialog, &MessageDialog::restoreDefaultsButtonClicked, this,
+            &MainWindow::onRestoreDefaultsButtonClicked);
+    connect(m_messageDialog, &MessageDialog::updateFirmwareButtonClicked, this,
+            &MainWindow::onUpdateFirmwareButtonClicked);
+    qRegisterMetaType<SyncCloud::SyncError>();
+    connect(m_syncCloud, &SyncCloud::syncError, this, &MainWindow::onSyncError,
+            Qt::QueuedConnection);
+    connect(m_device, &DeviceFlash::deviceConnectStatusChanged, this,
+            &MainWindow::onDeviceConnectStatusChanged, Qt::QueuedConnection);
+    connect(m_device, &DeviceFlash::versionChanged, this, &MainWindow::onVersionChanged,
+            Qt::QueuedConnection);
+    connect(m_device, &DeviceFlash::dataBackupProgressChanged, this, &MainWindow::saveBackup,
+            Qt::QueuedConnection);
+    connect(
+        m_device, &DeviceFlash::settingProgressChanged, this,
+        [this](qlonglong current, qlonglong total) {
+            onSettingProgressChanged(current, total, false);
+        },
+        Qt::QueuedConnection);
+    connect(
+        m_device, &DeviceFlash::dataStoreProgressChanged, this,
+        [this](qlonglong current, qlonglong total) {
+            onSettingProgressChanged(current, total, true);
+        },
+        Qt::QueuedConnection);
+    connect(m_device, &DeviceFlash::write2FlashProgressChanged, this,
+            &MainWindow::onFlashProgressChanged, Qt::QueuedConnection);
+    connect(m_ui->pushButton_Update, &QPushButton::clicked, this,
+            &MainWindow::onPushButtonUpdateClicked, Qt::QueuedConnection);
+    connect(m_ui->pushButton_Restore, &QPushButton::clicked, this,
+            &MainWindow::onPushButtonRestoreClicked, Qt::QueuedConnection);
+    connect(m_ui->toolButton_VersionInfo, &QToolButton::clicked, this,
+            &MainWindow::onPushButtonVersionInfoClicked);
+    connect(m_ui->toolButton_OpenFile, &QToolButton::clicked, this, &MainWindow::openFirmwareFile);
+    connect(m_ui->toolButton_Settings, &QToolButton::clicked, m_settingsDialog,
+            &SettingsDialog::show);
+    connect(m_ui->toolButton_Close, &QToolButton::clicked, this, [this] {
+        m_ui->toolButton_Close->setEnabled(false);
+        m_closeRequested = true;
+        safeClose();
+    });
+    connect(m_settingsDialog, &SettingsDialog::dataBackup, this, &MainWindow::startDataBackup);
+    connect(m_device, &DeviceFlash::settingChanged, this, &MainWindow::onSettingChanged,
+            Qt::QueuedConnection);
+    connect(m_settingsDialog, &SettingsDialog::dataRestore, this, &MainWindow::restoreBackup);
+    connect(m_settingsDialog, &SettingsDialog::bootModeChanged, this, &MainWindow::selectBootMode);
+    connect(m_ui->comboBox_Languages, &QComboBox::currentIndexChanged, this,
+            &MainWindow::onComboBoxLanguagesChanged);
+
+    // Not a flow of its own: it only ends the window of time between a launch and its task.
+    connect(
+        m_device, &DeviceFlash::isBusyChanged, this,
+        [this](bool isBusy) {
+            if (!isBusy)
+                m_operationStarting = false;
+        },
+        Qt::QueuedConnection);
+}
+
+void MainWindow::onSyncFinished()
+{
+    m_ui->toolButton_Network->setEnabled(m_syncCloud->isSynced());
+    if (m_ui->stackedWidget->currentWidget() == m_ui->page_Start)
+        m_ui->stackedWidget->setCurrentWidget(m_ui->page_Unconnected);
+    // Made here so device errors reach the user only once the catalog fetch has ended; unique,
+    // so one error gives one message however often the fetch ends.
+    qRegisterMetaType<DeviceFlash::DeviceError>();
+    connect(m_device, &DeviceFlash::error, this, &MainWindow::onDeviceError,
+            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+}
+
+void MainWindow::onDeviceConnectStatusChanged(bool connected, DeviceFlash::Halvern device)
+{
+    Q_UNUSED(device)
+    if (!connected) {
+        m_messageDialog->close();
+        m_settingsDialog->close();
+        m_ui->toolButton_Settings->setEnabled(false);
+        m_ui->stackedWidget->setCurrentWidget(m_ui->page_Unconnected);
+        m_operationStarting = false;
+        return;
+    }
+    m_ui->progressBar->setValue(0);
+    m_ui->progressBar->hide();
+    m_settingsDialog->setProgress(0, 0);
+    // A backup cut short by the unplugging left the dialog disabled.
+    m_settingsDialog->setEnabled(true);
+    enableFlowControls(true);
+    m_ui->stackedWidget->setCurrentWidget(m_ui->page_Connected);
+}
+
+void MainWindow::onSettingProgressChanged(qlonglong current, qlonglong total, bool dataRestore)
+{
+    m_settingsDialog->setProgress(current, total);
+    if (current == total) {
+        if (dataRestore)
+            m_settingsDialog->hide();
+        m_messageDialog->showMessage(tr("HalVern Firmware Tool"), tr("successfully!"));
+    }
+    m_settingsDialog->setEnabled(current == total);
+}
+
+void MainWindow::onSettingChanged()
+{
+    m_settingsDialog->setDataRestoreVisible(m_device->isSupportDataStore());
+}
+
+void MainWindow::onProgressChanged(qlonglong current, qlonglong total)
+{
+    if (m_ui->progressBar->maximum() != total)
+        m_ui->progressBar->setMaximum(int(total));
+    if (current < total) {
+        m_ui->progressBar->setValue(int(current));
+        if (m_ui->progressBar->isHidden())
+            m_ui->progressBar->show();
+    } else {
+        m_ui->progressBar->hide();
+    }
+}
+
+void MainWindow::onDeviceError(DeviceFlash::DeviceError error)
+{
+    m_settingsDialog->setProgress(0, 0);
+    m_ui->progressBar->hide();
+
+    QString text;
+    switch (error) {
+    case DeviceFlash::DeviceError_FirmwareDataEmpty:
+        text = tr("Firmware data empty!");
+        break;
+    case DeviceFlash::DeviceError_EraseFlashFailure:
+        text = tr("Erase flash failure!");
+        break;
+    case DeviceFlash::DeviceError_HardwareFailure: {
+        text = tr("Hardware failure!");
+        // Its own dialog, so no later message can replace it before the user has read it.
+        auto *dialog = new MessageDialog(this);
+        dialog->execMessage(tr("Error"), text);
+        safeClose();
+        delete dialog;
+        return;
+    }
+    case DeviceFlash::DeviceError_FirmwareLost:
+        text = tr("Firmware lost! Please update firmware!");
+        break;
+    case DeviceFlash::DeviceError_ConfigurationLost:
+        text = tr("Configuration lost! Please restore defaults!");
+        break;
+    case DeviceFlash::DeviceError_FirmwareTooLarge:
+        text = tr("Firmware file too large! Please choose another firmware.");
+        break;
+    case DeviceFlash::DeviceError_WriteFlashFailure:
+        text = tr("Write flash failure! Please try again.");
+        break;
+    }
+    if (text.isEmpty())
+        text = tr("Unknown device error %1!").arg(int(error));
+    m_messageDialog->showMessage(tr("Error"), text);
+
+    // The flow that failed disabled these; while the adapter is still there the user must be
+    // able to try again or restore defaults without unplugging it.
+    if (m_device->isConnected()) {
+        enableFlowControls(true);
+        m_settingsDialog->setEnabled(true);
+        applyLanguage();
+    }
+}
+
+void MainWindow::safeClose()
+{
+    if (!m_device->isBusy()) {
+        disconnect(m_device, &DeviceFlash::isBusyChanged, this,
+                   &MainWindow::onSafeCloseBusyChanged);
+        close();
+        return;
+    }
+    connect(m_device, &DeviceFlash::isBusyChanged, this, &MainWindow::onSafeCloseBusyChanged,
+            Qt::UniqueConnection);
+}
+
+void MainWindow::onSafeCloseBusyChanged(bool isBusy)
+{
+    if (isBusy)
+        return;
+    qInfo() << "safe close...";
+    safeClose();
+}
+
+void MainWindow::refillVersionList()
+{
+    m_ui->comboBox_Version->clear();
+    m_ui->comboBox_Version->addItems(m_syncCloud->firmwareVersionList());
+}
+
+void MainWindow::onPushButtonUpdateClicked()
+{
+    startCatalogOperation(true);
+}
+
+void MainWindow::onPushButtonRestoreClicked()
+{
+    startCatalogOperation(false);
+}
+
+void MainWindow::startCatalogOperation(bool update)
+{
+    if (refuseWhileBusy())
+        return;
+    m_downloading = true;
+    const QString path = m_syncCloud->getFirmware(m_ui->comboBox_Version->currentIndex());
+    m_downloading = false;
+    if (update)
+        qDebug() << "firmware_file_path" << path << m_device->version()
+                 << m_ui->comboBox_Version->currentText();
+    else
+        qDebug() << "firmware_file_path" << path;
+    // The download ran a nested event loop: the window may have been closed or the adapter
+    // pulled out meanwhile.
+    if (m_closeRequested || !m_device->isConnected())
+        return;
+    if (path.isEmpty()) {
+        // The download progress disabled the controls; the catalog error has been shown.
+        enableFlowControls(true);
+        applyLanguage();
+        return;
+    }
+    if (refuseWhileBusy()) {
+        enableFlowControls(true);
+        applyLanguage();
+        return;
+    }
+
+    const QString label =
+        update ? m_ui->pushButton_Update->text() : m_ui->pushButton_Restore->text();
+    m_ui->label_CurrentVersion->setText(label + QStringLiteral("..."));
+    m_ui->progressBar->setToolTip(label);
+    m_ui->progressBar->setValue(0);
+    m_ui->progressBar->show();
+    enableFlowControls(false);
+    markOperationStarted();
+    if (update)
+        m_device->updateFirmware(path, m_ui->comboBox_Version->currentText());
+    else
+        m_device->restoreFactorySettings(path, m_ui->comboBox_Version->currentText());
+}
+
+void MainWindow::openFirmwareFile()
+{
+    firmwareFilePath =
+        chooseFile(FileDialogKind::Open, tr("Open Firmware"), tr("Firmware Files (*.bin *.hfw)"));
+    const std::optional<QString> version = FirmwareFileName::versionFromPath(firmwareFilePath);
+    // The device refuses a version without three parts without a word, which would leave a
+    // progress bar that never moves: such a file is refused here.
+    if (!version || !FirmwareFileName::isFlashableVersion(*version)) {
+        firmwareFilePath.clear();
+        firmwareFileVersion.clear();
+        m_messageDialog->showMessage(tr("Waring"), tr("Empty file or wrong version!"));
+        return;
+    }
+    firmwareFileVersion = *version;
+    const QString text =
+        QStringLiteral("%1:%2\n%3:%4")
+            .arg(tr("Version"), firmwareFileVersion, tr("Firmware"), firmwareFilePath);
+    m_messageDialog->showNotification(text, true);
+}
+
+void MainWindow::onUpdateFirmwareButtonClicked()
+{
+    qDebug() << "on updateFirmwareButtonClicked " << firmwareFilePath.isEmpty()
+             << firmwareFileVersion;
+    startFileOperation(true);
+}
+
+void MainWindow::onRestoreDefaultsButtonClicked()
+{
+    qDebug() << "on restoreDefaultsButtonClicked " << firmwareFilePath.isEmpty()
+             << firmwareFileVersion << m_device->version();
+    startFileOperation(false);
+}
+
+void MainWindow::startFileOperation(bool update)
+{
+    if (firmwareFilePath.isEmpty() || firmwareFileVersion.isEmpty())
+        return;
+    if (!FirmwareFileName::isFlashableVersion(firmwareFileVersion)) {
+        // Queued: the notification that called us is still up and would swallow the message.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_messageDialog->showMessage(tr("Waring"), tr("Empty file or wrong version!"));
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    if (refuseWhileBusy())
+        return;
+
+    m_ui->progressBar->setValue(0);
+    m_ui->progressBar->show();
+    const QString label =
+        update ? m_ui->pushButton_Update->text() : m_ui->pushButton_Restore->text();
+    m_ui->label_CurrentVersion->setText(label + QLatin1Char(' ') + firmwareFileVersion +
+                                        QStringLiteral("..."));
+    m_ui->progressBar->setToolTip(label);
+    markOperationStarted();
+    if (update)
+        m_device->updateFirmware(firmwareFilePath, firmwareFileVersion);
+    else
+        m_device->restoreFactorySettings(firmwareFilePath, firmwareFileVersion);
+}
+
+void MainWindow::onFirmwareDownloadProgress(qlonglong received, qlonglong total)
+{
+    if (received != total) {
+        m_ui->label_CurrentVersion->setText(tr("Firmware downloading..."));
+        m_ui->comboBox_Version->setEnabled(false);
+        m_ui->pushButton_Update->setEnabled(false);
+        m_ui->pushButton_Restore->setEnabled(false);
+    }
+    onProgressChanged(received, total);
+}
+
+void MainWindow::onFlashProgressChanged(qlonglong current, qlonglong total)
+{
+    onProgressChanged(current, total);
+    const bool done = current == total;
+    if (done) {
+        const QString text = m_ui->progressBar->toolTip() == m_ui->pushButton_Update->text()
+                                 ? tr("Update successfully!")
+                                 : tr("Restored successfully!");
+        m_messageDialog->showMessage(tr("HalVern Firmware Tool"), text);
+        applyLanguage();
+    }
+    enableFlowControls(done);
+}
+
+void MainWindow::onPushButtonVersionInfoClicked()
+{
+    QString log = m_syncCloud->firmwareChangeLog(m_ui->comboBox_Version->currentIndex());
+    log.replace(QLatin1Char(';'), QLatin1Char('\n'));
+    m_messageDialog->showMessage(tr("Version Change LOG"), log);
+}
+
+void MainWindow::onSyncError(SyncCloud::SyncError error)
+{
+    qWarning() << "SyncCloud::error"
+               << QMetaEnum::fromType<SyncCloud::SyncError>().valueToKey(error);
+    switch (error) {
+    case SyncCloud::SyncError_FirstRunError:
+        disconnect(m_device, &DeviceFlash::error, this, &MainWindow::onDeviceError);
+        connect(m_messageDialog, &MessageDialog::okButtonClicked, this, &MainWindow::safeClose,
+                Qt::UniqueConnection);
+        m_messageDialog->showMessage(tr("Error"),
+                                     tr("When you first install HalVern Firmware Tool must connect "
+                                        "network, and restart HalVern Firmware Tool."));
+        break;
+    case SyncCloud::SyncError_LocalCacheUsed:
+        m_messageDialog->showMessage(
+            tr("Waring"), tr("Connect server error, will only use local cache firmware."));
+        break;
+    case SyncCloud::SyncError_InformationError:
+        m_messageDialog->showMessage(
+            tr("Waring"), tr("The information of server error, contact HalVern for help."));
+        break;
+    case SyncCloud::SyncError_DownloadFail:
+        m_messageDialog->showMessage(tr("Waring"),
+                                     tr("The firmware downloaded and checksum error."));
+        break;
+    case SyncCloud::SyncError_ChecksumError:
+        break; // a fresh download follows
+    case SyncCloud::SyncError_NetworkError:
+        m_messageDialog->showMessage(tr("Waring"),
+                                     tr("The network error, checking connect and retry."));
+        break;
+    }
+    if (m_ui->stackedWidget->currentWidget() == m_ui->page_Start)
+        m_ui->stackedWidget->setCurrentWidget(m_ui->page_Unconnected);
+    applyLanguage();
+}
+
+bool MainWindow::compareVersion(QString v1, QString v2)
+{
+    return FirmwareFileName::isNewerVersion(v1, v2);
+}
+
+void MainWindow::saveBackup(qlonglong current, qlonglong total, char *backupData)
+{
+    m_settingsDialog->setProgress(current, total);
+    if (current != total) {
+        m_settingsDialog->setEnabled(false);
+        return;
+    }
+    const QString path = chooseFile(FileDialogKind::Save, tr("save backup"), kBackupFilter);
+    if (!path.isEmpty() && backupData && total > 0) {
+        const QByteArray serial = m_device->serialNumber();
+        const QByteArray image(backupData, qsizetype(total));
+        const QByteArray file = BackupFile::encode(image, serial);
+        qDebug().noquote() << "sn_md5" << hex(BackupFile::key(serial))
+                           << hex(QCryptographicHash::hash(image, QCryptographicHash::Md5))
+                           << hex(file.left(4)) << hex(file.right(16));
+
+        // Written whole or not at all: an existing backup is never left half overwritten.
+        QSaveFile out(path);
+        bool written = out.open(QIODevice::WriteOnly) && out.write(file) == file.size();
+        if (written) {
+            written = out.commit();
+        } else {
+            out.cancelWriting();
+        }
+        if (written) {
+            m_settingsDialog->hide();
+            m_messageDialog->showMessage(tr("HalVern Firmware Tool"), tr("successfully!"));
+        } else {
+            qWarning().noquote() << "backup file not written:" << path << out.errorString();
+            m_messageDialog->showMessage(tr("Error"),
+                                         tr("The backup file could not be written: %1").arg(path));
+        }
+    }
+    m_settingsDialog->setEnabled(true);
+}
+
+void MainWindow::restoreBackup()
+{
+    if (refuseWhileBusy())
+        return;
+    const QString path = chooseFile(FileDialogKind::Open, tr("restore"), kBackupFilter);
+    if (path.isEmpty())
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    // One byte beyond the largest backup is enough to see that a file is none.
+    const QByteArray data = file.read(BackupFile::kImageSizeV2 + BackupFile::kDigestSize + 1);
+    file.close();
+    if (data.isEmpty())
+        return;
+
+    const QByteArray serial = m_device->serialNumber();
+    const BackupFile::Contents contents = BackupFile::decode(data, serial);
+    qDebug().noquote() << "file_md5" << hex(BackupFile::key(serial)) << hex(contents.digest)
+                       << hex(contents.content.left(4)) << hex(contents.content.right(16));
+    if (contents.check != BackupFile::Check::Valid) {
+        qWarning() << "Corrupted file/Unauthorized !";
+        m_settingsDialog->reject();
+        m_messageDialog->showMessage(tr("HalVern Firmware Tool"),
+                                     tr("Corrupted file/Unauthorized !"));
+        return;
+    }
+    const QString version = BackupFile::imageVersion(contents.content);
+    qWarning() << "dataRestore" << version;
+    if (m_device->compareCompatibleVersion(version, m_device->version()) > 0) {
+        m_messageDialog->showMessage(tr("HalVern Firmware Tool"),
+                                     tr("Firmware Update Required") +
+                                         QStringLiteral("( >= %1) !").arg(version));
+        return;
+    }
+    if (refuseWhileBusy())
+        return;
+    qWarning() << "dataRestore is not available in this build";
+}
+
+void MainWindow::startDataBackup()
+{
+    if (refuseWhileBusy())
+        return;
+    qWarning() << "dataBackup is not available in this build";
+}
+
+void MainWindow::selectBootMode(int mode)
+{
+    if (refuseWhileBusy())
+        return;
+    qDebug() << "bootModeChanged" << mode;
+}
+
+void MainWindow::onComboBoxLanguagesChanged(int index)
+{
+    m_syncCloud->setCurrentLanguage(index);
+    applyLanguage();
+}
+
+void MainWindow::onVersionChanged(QString version)
+{
+    Q_UNUSED(version)
+    applyLanguage();
+}
+
+void MainWindow::applyLanguage()
+{
+    const int index = m_syncCloud->currentLanguage();
+    const Language &language =
+        index >= 1 && index < int(std::size(kLanguages)) ? kLanguages[index] : kLanguages[0];
+    QApplication::setFont(QFont(QString::fromLatin1(language.font)));
+    // A catalog that does not load leaves the translator empty: the source texts show.
+    if (!m_translator->load(QString::fromLatin1(language.catalog)))
+        qDebug().noquote() << "translation catalog not loaded:" << language.catalog;
+    // Taken out first, so repeated calls do not stack the same translator.
+    QCoreApplication::removeTranslator(m_translator);
+    QCoreApplication::installTranslator(m_translator);
+
+    disconnect(m_ui->comboBox_Languages, &QComboBox::currentIndexChanged, this,
+               &MainWindow::onComboBoxLanguagesChanged);
+    m_ui->retranslateUi(this);
+    // The dialog's re-translation empties its title line, and this routine also runs right
+    // after a completion or catalog message has been put up: a message on screen keeps its title.
+    auto *messageTitle = m_messageDialog->findChild<QLabel *>(QStringLiteral("label_Title"));
+    const QString keptTitle =
+        messageTitle && m_messageDialog->isVisible() ? messageTitle->text() : QString();
+    m_messageDialog->retranslate();
+    if (!keptTitle.isEmpty())
+        messageTitle->setText(keptTitle);
+    m_settingsDialog->retranslate();
+    m_ui->label_Title->setText(QStringLiteral("%1 v%2").arg(
+        QCoreApplication::applicationName(), QCoreApplication::applicationVersion()));
+    m_ui->label_ProductConnected->setText(QString::fromLatin1(m_device->serialNumber()).toLower());
+    m_ui->label_CurrentVersion->setText(
+        QStringLiteral("%1 | %2").arg(tr("Current Firmware Version"), m_device->version()));
+    m_ui->comboBox_Languages->setCurrentIndex(index);
+    connect(m_ui->comboBox_Languages, &QComboBox::currentIndexChanged, this,
+            &MainWindow::onComboBoxLanguagesChanged);
+}
+
+bool MainWindow::refuseWhileBusy()
+{
+    if (!m_device->isBusy() && !m_operationStarting && !m_downloading)
+        return false;
+    qInfo() << "device operation refused: the adapter is busy";
+    // Queued: a notification that called us is still up and would swallow the message.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_messageDialog->showMessage(tr("Waring"), tr("HalVern M7 is busy, please wait."));
+        },
+        Qt::QueuedConnection);
+    return true;
+}
+
+void MainWindow::markOperationStarted()
+{
+    m_operationStarting = true;
+}
+
+void MainWindow::enableFlowControls(bool enabled)
+{
+    m_ui->comboBox_Version->setEnabled(enabled);
+    m_ui->pushButton_Update->setEnabled(enabled);
+    m_ui->pushButton_Restore->setEnabled(enabled);
+    m_ui->toolButton_Settings->setEnabled(enabled);
+}
+
+QString MainWindow::chooseFile(FileDialogKind kind, const QString &caption, const QString &filter)
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (m_fileDialog)
+        return m_fileDialog(kind, caption, folder, filter);
+    if (kind == FileDialogKind::Open)
+        return QFileDialog::getOpenFileName(this, caption, folder, filter);
+    return QFileDialog::getSaveFileName(this, caption, folder, filter);
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "cloud/SyncCloud.h"
+#include "device/DeviceFlash.h"
+#include "ui/FramelessWidget.h"
+
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+class MessageDialog;
+class QTranslator;
+class SettingsDialog;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The program's window and the controller behind it: it owns the device link, the catalog
+// and the two dialogs, wires them together, chooses the page in view and runs the update,
+// restore and backup flows that start from its controls.
+class MainWindow : public FramelessWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MainWindow)
+
+public:
+    enum class FileDialogKind { Open, Save };
+    // Answers a file dialog: the chosen path, or an empty string when cancelled.
+    using FileDialog = std::function<QString(FileDialogKind kind, const QString &caption,
+                                             const QString &folder, const QString &filter)>;
+
+    /// @param serverUrl the maker's web server; empty keeps the address the build fixes
+    explicit MainWindow(QWidget *parent = nullptr, const QUrl &serverUrl = {});
+    ~MainWindow() override;
+
+    void showMessage(const QString &title, const QString &text);
+
+    // Replaces the native file dialogs (tests answer them); an empty function restores them.
+    void setFileDialog(FileDialog dialog);
+
+private slots:
+    void onDeviceError(DeviceFlash::DeviceError error);
+    void onProgressChanged(qlonglong current, qlonglong total);
+    void onPushButtonUpdateClicked();
+    void onPushButtonRestoreClicked();
+    void onPushButtonVersionInfoClicked();
+    void onComboBoxLanguagesChanged(int index);
+    void onVersionChanged(QString version);
+    bool compareVersion(QString v1, QString v2);
+
+private:
+    void initWindow();
+    void safeClose();
+    void onSafeCloseBusyChanged(bool isBusy);
+    void onSyncFinished();
+    void onDeviceConnectStatusChanged(bool connected, DeviceFlash::Halvern device);
+    void onSettingProgressChanged(qlonglong current, qlonglong total, bool dataRestore);
+    void onSettingChanged();
+    void refillVersionList();
+    void startCatalogOperation(bool update);
+    void openFirmwareFile();
+    void onUpdateFirmwareButtonClicked();
+    void onRestoreDefaultsButtonClicked();
+    void startFileOperation(bool update);
+    void onFlashProgressChanged(qlonglong current, qlonglong total);
+    void onSyncError(SyncCloud::SyncError error);
+    void onFirmwareDownloadProgress(qlonglong received, qlonglong total);
+    void saveBackup(qlonglong current, qlonglong total, char *backupData);
+    void restoreBackup();
+    void startDataBackup();
+    void selectBootMode(int mode);
+    void applyLanguage();
+
+    // A device operation may start only while no other runs; tells the user otherwise.
+    bool refuseWhileBusy();
+    void markOperationStarted();
+    void enableFlowControls(bool enabled);
+    QString chooseFile(FileDialogKind kind, const QString &caption, const QString &filter);
+
+    MessageDialog *m_messageDialog = nullptr;
+    SettingsDialog *m_settingsDialog = nullptr;
+    DeviceFlash *m_device = nullptr;
+    SyncCloud *m_syncCloud = nullptr;
+    QTranslator *m_translator = nullptr;
+    std::unique_ptr<Ui::MainWindow> m_ui;
+    QString firmwareFilePath;
+    QString firmwareFileVersion;
+
+    FileDialog m_fileDialog;
+    // Set from a launch until the device reports idle: the task sets the busy flag only once it
+    // runs, and a second press in between must not queue a second operation behind it.
+    bool m_operationStarting = false;
+    bool m_closeRequested = false;
+    bool m_downloading = false; // inside the catalog download's nested event loop
+};
