@@ -1,12 +1,11 @@
+#include "ui/MainWindow.h"
+
 #include <QApplication>
-#include <QWidget>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("HalVern M7 Firmware Tool"));
-    window.resize(800, 560);
+    MainWindow window;
     window.show();
     return app.exec();
 }
