@@ -124,6 +124,7 @@ private slots:
 
     void deviceErrors_data();
     void deviceErrors();
+    void hardwareFailureCloses_data();
     void hardwareFailureCloses();
     void closeDuringWrite();
     void closeDuringDownload();
@@ -668,9 +669,26 @@ void tst_MainWindow::deviceErrors()
     QCOMPARE(shown, 1);
 }
 
+void tst_MainWindow::hardwareFailureCloses_data()
+{
+    QTest::addColumn<bool>("busy");
+    QTest::newRow("idle") << false;
+    QTest::newRow("during a write") << true;
+}
+
 void tst_MainWindow::hardwareFailureCloses()
 {
+    QFETCH(bool, busy);
+    auto adapter = plugAdapter(adapterAt(5, 6, 0));
     makeWindow();
+    waitConnected();
+    if (busy) {
+        adapter->setReportDelay(std::chrono::microseconds(1500));
+        m_fileAnswers << writeFirmwareFile(QStringLiteral("FirmwareV5.7.1.bin"), "5.7.1");
+        widget<QToolButton>("toolButton_OpenFile")->click();
+        messages()->findChild<QPushButton *>("pushButton_MsgUpdate")->click();
+        QTRY_VERIFY(m_device->isBusy());
+    }
     QPointer<MessageDialog> temporary;
     QTimer clicker;
     connect(&clicker, &QTimer::timeout, this, [&] {
@@ -688,10 +706,19 @@ void tst_MainWindow::hardwareFailureCloses()
     });
     clicker.start(20);
     emit m_device->error(DeviceFlash::DeviceError_HardwareFailure);
+    QTRY_VERIFY_WITH_TIMEOUT(!clicker.isActive(), kTimeoutMs);
+    if (busy) {
+        // Acknowledged, but the write still runs: the window waits for it.
+        QTest::qWait(100);
+        QVERIFY(m_window->isVisible());
+        QVERIFY(m_device->isBusy());
+        adapter->setReportDelay(std::chrono::microseconds(0));
+    }
     QTRY_VERIFY_WITH_TIMEOUT(!m_window->isVisible(), kTimeoutMs);
-    QVERIFY(!clicker.isActive());
-    QTRY_VERIFY(temporary.isNull());   // the temporary dialog is gone again
-    QVERIFY(!messages()->isVisible()); // and the shared one was not used
+    QVERIFY(!m_device->isBusy());
+    QTRY_VERIFY(temporary.isNull()); // the temporary dialog is gone again
+    if (!busy)
+        QVERIFY(!messages()->isVisible()); // and the shared one was not used
 }
 
 void tst_MainWindow::closeDuringWrite()
