@@ -150,7 +150,6 @@ void MainWindow::initWindow()
             &SettingsDialog::show);
     connect(m_ui->toolButton_Close, &QToolButton::clicked, this, [this] {
         m_ui->toolButton_Close->setEnabled(false);
-        m_closeRequested = true;
         safeClose();
     });
     connect(m_settingsDialog, &SettingsDialog::dataBackup, this, &MainWindow::startDataBackup);
@@ -282,6 +281,7 @@ void MainWindow::onDeviceError(DeviceFlash::DeviceError error)
 
 void MainWindow::safeClose()
 {
+    m_closeRequested = true;
     if (!m_device->isBusy()) {
         disconnect(m_device, &DeviceFlash::isBusyChanged, this,
                    &MainWindow::onSafeCloseBusyChanged);
