@@ -303,6 +303,7 @@ void DeviceFlash::updateVersion()
         std::memcpy(m_configBlock.data() + offset, reply.payload,
                     qMin(kPayloadSize, blockSize - offset));
     }
+    configBlockChanged();
 
     const auto *block = reinterpret_cast<const quint8 *>(m_configBlock.constData());
     const QString readVersion = VersionRules::formatVersion(block[1], block[2], block[3]);
@@ -360,6 +361,7 @@ void DeviceFlash::readDeviceConfig()
 
     readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kConfigBlockAddress, FlashMap::kConfigBlockSize,
                      m_configBlock.data(), false);
+    configBlockChanged();
     const auto *block = reinterpret_cast<const quint8 *>(m_configBlock.constData());
     const quint16 configMarker = u16At(block, FlashMap::kConfigMarkerOffset);
     if (configMarker != FlashMap::kMarkerV1) {
@@ -641,6 +643,7 @@ void DeviceFlash::updateBody(VersionRules::ConfigLayout layout, const QByteArray
     m_configBlock = FlashImages::migrateConfigBlock(m_configBlock, current, layout);
     m_configBlock = FlashImages::stampConfigBlock(m_configBlock, layout, quint32(firmware.size()),
                                                   FlashImages::versionBytes(version));
+    configBlockChanged();
     FlashImages::buildUpdateImage(*image, m_configBlock, firmware, layout);
     eraseFlash(*image);
     write2Flash(*image, 0);
@@ -657,6 +660,11 @@ void DeviceFlash::factoryBody(VersionRules::ConfigLayout layout, const QByteArra
     FlashImages::buildFactoryImage(*image, firmware, layout, FlashImages::versionBytes(version));
     eraseFlash(*image);
     write2Flash(*image, 0);
+}
+
+void DeviceFlash::configBlockChanged()
+{
+    m_bootMode = quint8(ConfigImages::bootMode(m_configBlock));
 }
 
 void DeviceFlash::dataBackup()
@@ -763,6 +771,33 @@ bool DeviceFlash::programRestore(QByteArrayView image, VersionRules::ConfigLayou
     eraseFlash(*flash);
     write2Flash(*flash, 1);
     return true;
+}
+
+int DeviceFlash::bootMode() const
+{
+    return m_bootMode;
+}
+
+void DeviceFlash::selectBootMode(int mode)
+{
+    if (!m_hid->isOpen())
+        return;
+    startTask([this, mode] { bootModeTask(mode); });
+}
+
+void DeviceFlash::bootModeTask(int mode)
+{
+    QMutexLocker lock(&m_mutex);
+    setIsBusy(true);
+    auto image = FlashImages::makeImage();
+    // Only the image carries the new value; m_configBlock changes when it is next read.
+    FlashImages::appendSegment(*image, FlashMap::kConfigBlockAddress,
+                               ConfigImages::withBootMode(m_configBlock, mode));
+    FlashImages::appendErase(*image, 1);
+    eraseFlash(*image);
+    write2Flash(*image, 2);
+    image.reset();
+    setIsBusy(false);
 }
 
 bool DeviceFlash::nativeEventFilter(const QByteArray &, void *, qintptr *)

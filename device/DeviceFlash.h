@@ -129,6 +129,11 @@ public:
     void restoreV1ToV2(QByteArrayView image, bool copyMacros);
     void restoreV2ToV2(QByteArrayView image, bool copyMacros);
 
+    // Boot mode: the stored value (at most 6), and a task that reprograms the configuration
+    // block with a new one.
+    int bootMode() const;
+    void selectBootMode(int mode);
+
     bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
 
 signals:
@@ -159,8 +164,10 @@ private:
     void backupTask();
     void restoreTask(const QByteArray &data, const QString &version);
     bool programRestore(QByteArrayView image, VersionRules::ConfigLayout source, bool copyMacros);
+    void bootModeTask(int mode);
     void setVersion(const QString &version);
-
+    // Called whenever m_configBlock has been read or changed.
+    void configBlockChanged();
     bool aborting() const { return m_abort.load(); }
 
     // Fields read by the GUI thread while a task writes them are atomic or behind m_stateMutex.
@@ -173,6 +180,9 @@ private:
     QMutex m_mutex;
     std::array<quint8, 64> m_hardwareInfo{};
     QByteArray m_configBlock;
+    // The boot mode in m_configBlock, for the GUI thread, which must not read the block while a
+    // task fills it.
+    std::atomic<quint8> m_bootMode{0};
     // What a backup reads and a restore converts from; lives as long as this object, since the
     // backup progress signal hands out a pointer into it.
     QByteArray backupBuffer;

@@ -169,6 +169,8 @@ private slots:
     void malformedImagesRefused_data();
     void malformedImagesRefused();
     void restoreWaitsForBackup();
+    void selectBootMode();
+    void bootModeReadLimited();
 };
 
 void tst_BackupRestore::init()
@@ -186,6 +188,7 @@ void tst_BackupRestore::closedDeviceDoesNothing_data()
     QTest::addColumn<QString>("operation");
     QTest::newRow("backup") << "backup";
     QTest::newRow("restore") << "restore";
+    QTest::newRow("boot mode") << "bootMode";
 }
 
 void tst_BackupRestore::closedDeviceDoesNothing()
@@ -197,8 +200,10 @@ void tst_BackupRestore::closedDeviceDoesNothing()
     QByteArray image = sim::configImage(setupFor("5.6.3"));
     if (operation == "backup")
         device.dataBackup();
-    else
+    else if (operation == "restore")
         device.dataRestore(image, "5.6.3");
+    else
+        device.selectBootMode(3);
     QTest::qWait(200);
     QVERIFY(log.entries().isEmpty());
     QVERIFY(!device.isBusy());
@@ -500,6 +505,54 @@ void tst_BackupRestore::restoreWaitsForBackup()
             names.lastIndexOf("dataBackupProgressChanged"));
     QVERIFY(errors(log).isEmpty());
     QCOMPARE(adapter->peek(0x08008000, 800), other.mid(0x4000, 800));
+}
+
+void tst_BackupRestore::selectBootMode()
+{
+    const FirmwareSetup setup = setupFor("5.6.3");
+    auto adapter = plugAdapter(setup);
+    DeviceFlash device;
+    DeviceSignalLog log(&device, true);
+    connectSession(device, log);
+    QCOMPARE(device.bootMode(), 2);
+    const QByteArray before = adapter->peek(0x08000000, 0x100000);
+    adapter->clearCommands();
+    device.selectBootMode(3);
+    waitIdle(log);
+
+    QByteArray expected = sim::configurationBlock(setup);
+    expected[130] = 3;
+    QCOMPARE(adapter->peek(kConfigAddress, 16384).toHex(), expected.toHex());
+    QByteArray after = adapter->peek(0x08000000, 0x100000);
+    after.replace(0x4000, 16384, before.mid(0x4000, 16384));
+    QCOMPARE(after, before); // nothing but the configuration block changed
+
+    const QList<sim::ReceivedCommand> commands = adapter->commands();
+    QCOMPARE(commands.size(), 1 + 316);
+    QCOMPARE(commands[0].code, 0x55u);
+    QCOMPARE(commands[0].length, 1u);
+    QCOMPARE(int(commands[0].payload.at(0)), 1);
+    const Progress progress = progressOf(log, "settingProgressChanged");
+    QCOMPARE(progress.current.size(), 316);
+    QCOMPARE(progress.current.constLast(), 16384);
+    QCOMPARE(progress.total, 16384);
+    QVERIFY(errors(log).isEmpty());
+    QCOMPARE(log.count("settingChanged()"), 0);
+    // The cached block is not re-read: the old value stands until the next read.
+    QCOMPARE(device.bootMode(), 2);
+    QCOMPARE(log.entries().constLast(), QString("isBusyChanged(false)"));
+}
+
+void tst_BackupRestore::bootModeReadLimited()
+{
+    FirmwareSetup setup = setupFor("5.6.3");
+    setup.bootMode = 9;
+    plugAdapter(setup);
+    DeviceFlash device;
+    QCOMPARE(device.bootMode(), 0);
+    DeviceSignalLog log(&device);
+    connectSession(device, log);
+    QCOMPARE(device.bootMode(), 6);
 }
 
 QTEST_GUILESS_MAIN(tst_BackupRestore)
