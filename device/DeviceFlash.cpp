@@ -711,6 +711,14 @@ void DeviceFlash::restoreTask(const QByteArray &data, const QString &version)
     const QByteArrayView image(backupBuffer.constData(), data.size());
 
     const QString adapterVersion = this->version();
+    if (m_configLayout != VersionRules::ConfigLayout::V2) {
+        qWarning().noquote() << "dataRestore refused: adapter" << adapterVersion
+                             << "does not have the V2 layout";
+        emit error(DeviceError_RestoreNotSupported);
+        emit settingChanged();
+        setIsBusy(false);
+        return;
+    }
     bool copyMacros = isCompatibleVersion(adapterVersion, version);
     if (!copyMacros)
         copyMacros =

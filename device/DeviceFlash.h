@@ -59,6 +59,9 @@ public:
         DeviceError_BackupImageInvalid = 7,
         // A backup read that stopped before its last chunk; the image is incomplete.
         DeviceError_BackupReadFailure = 8,
+        // A restore onto an adapter without the V2 layout, whose application starts where the
+        // restore would write the macro block: refused before anything is erased.
+        DeviceError_RestoreNotSupported = 9,
     };
     Q_ENUM(DeviceError)
 

@@ -168,6 +168,7 @@ private slots:
     void restoreV1OntoV2();
     void malformedImagesRefused_data();
     void malformedImagesRefused();
+    void restoreOntoV1AdapterRefused();
     void restoreWaitsForBackup();
     void selectBootMode();
     void bootModeReadLimited();
@@ -477,6 +478,23 @@ void tst_BackupRestore::malformedImagesRefused()
              (QStringList{"isBusyChanged(true)", "error(DeviceError_BackupImageInvalid)",
                           "settingChanged()", "isBusyChanged(false)"}));
     QVERIFY2(lines.contains("restore refused: " + reason), qPrintable(lines.lines().join('\n')));
+    QCOMPARE(adapter->exchangeCount(), 0);
+    QCOMPARE(adapter->peek(0x08000000, 0x100000), before);
+}
+
+void tst_BackupRestore::restoreOntoV1AdapterRefused()
+{
+    // Sector 5 holds the V1 application: a restore would overwrite it with the macro block.
+    auto adapter = plugAdapter(setupFor("5.4.2"));
+    const QByteArray before = adapter->peek(0x08000000, 0x100000);
+    DeviceFlash device;
+    DeviceSignalLog log(&device, true);
+    connectSession(device, log);
+    adapter->clearCommands();
+    QByteArray image = sim::configImage(setupFor("5.2.20"));
+    device.dataRestore(image, "5.2.20");
+    waitIdle(log);
+    QCOMPARE(errors(log), QStringList{"error(DeviceError_RestoreNotSupported)"});
     QCOMPARE(adapter->exchangeCount(), 0);
     QCOMPARE(adapter->peek(0x08000000, 0x100000), before);
 }
