@@ -444,17 +444,9 @@ void tst_BackupRestore::malformedImagesRefused_data()
     const QByteArray v1 = sim::configImage(setupFor("5.2.20", v1Records(), 2));
     const QByteArray v2 = sim::configImage(setupFor("5.5.9", v1Records(), 2));
     QTest::newRow("V1 cut short") << "5.2.20" << v1.left(0x10000) << "image shorter";
-    QTest::newRow("V2 cut short") << "5.5.9" << v2.left(0x1C000 + 100) << "image shorter";
     QTest::newRow("block A 65") << "5.2.20" << patched(v1, 0x4000, 65) << "data block A";
     QTest::newRow("block A 0x8001") << "5.5.9" << patched(v2, 0x4000, 0x8001) << "data block A";
-    QTest::newRow("block B 1") << "5.5.9" << patched(v2, 0xC000, 1) << "data block B";
-    QTest::newRow("macro block 0") << "5.5.9" << patched(v2, 0x1C000, 0) << "macro block length";
     QTest::newRow("V1 record 84") << "5.2.20" << patched(v1, 356 + 100, 84) << "macro record";
-    QByteArray walk = v1;
-    walk[292] = char(200);
-    for (int at = 356; at + 2 <= 0x1C000; at += 0xF000)
-        putU16(walk, at, 0xF000);
-    QTest::newRow("V1 records walk off the image") << "5.2.20" << walk << "macro record";
     QTest::newRow("V2 record past its block")
         << "5.5.9" << patched(v2, 0x1C000 + 64, 101) << "macro record";
     QTest::newRow("V1 macro block overflows")
