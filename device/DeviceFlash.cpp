@@ -1,5 +1,6 @@
 #include "device/DeviceFlash.h"
 
+#include "device/ConfigImage.h"
 #include "device/DeviceChange.h"
 #include "device/DeviceChangeSource.h"
 #include "device/FlashImage.h"
@@ -55,6 +56,7 @@ QString hex(quint32 value)
 DeviceFlash::DeviceFlash(QWidget *parent)
     : QObject(parent)
     , m_configBlock(FlashMap::kConfigBlockSize, '\0')
+    , backupBuffer(ConfigImages::kBackupBufferSize, '\0')
 {
     qRegisterMetaType<DeviceFlash::Halvern>("Halvern");
     qRegisterMetaType<DeviceFlash::DeviceError>("DeviceError");
@@ -332,6 +334,7 @@ void DeviceFlash::updateVersion()
         std::memcpy(m_configBlock.data() + offset, reply.payload,
                     qMin(kPayloadSize, blockSize - offset));
     }
+    configBlockChanged();
 
     const auto *block = reinterpret_cast<const quint8 *>(m_configBlock.constData());
     const QString readVersion = VersionRules::formatVersion(block[1], block[2], block[3]);
@@ -389,6 +392,7 @@ void DeviceFlash::readDeviceConfig()
 
     readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kConfigBlockAddress, FlashMap::kConfigBlockSize,
                      m_configBlock.data(), false);
+    configBlockChanged();
     const auto *block = reinterpret_cast<const quint8 *>(m_configBlock.constData());
     const quint16 configMarker = u16At(block, FlashMap::kConfigMarkerOffset);
     if (configMarker != FlashMap::kMarkerV1) {
@@ -670,6 +674,7 @@ void DeviceFlash::updateBody(VersionRules::ConfigLayout layout, const QByteArray
     m_configBlock = FlashImages::migrateConfigBlock(m_configBlock, current, layout);
     m_configBlock = FlashImages::stampConfigBlock(m_configBlock, layout, quint32(firmware.size()),
                                                   FlashImages::versionBytes(version));
+    configBlockChanged();
     FlashImages::buildUpdateImage(*image, m_configBlock, firmware, layout);
     eraseFlash(*image);
     write2Flash(*image, 0);
@@ -686,6 +691,152 @@ void DeviceFlash::factoryBody(VersionRules::ConfigLayout layout, const QByteArra
     FlashImages::buildFactoryImage(*image, firmware, layout, FlashImages::versionBytes(version));
     eraseFlash(*image);
     write2Flash(*image, 0);
+}
+
+void DeviceFlash::configBlockChanged()
+{
+    m_bootMode = quint8(ConfigImages::bootMode(m_configBlock));
+}
+
+void DeviceFlash::dataBackup()
+{
+    if (!m_hid->isOpen())
+        return;
+    startTask([this] { backupTask(); });
+}
+
+void DeviceFlash::backupTask()
+{
+    QMutexLocker lock(&m_mutex);
+    setIsBusy(true);
+    const int length = compareFirmwareVersion(version(), QStringLiteral("5.5.0")) >= 0
+                           ? ConfigImages::kImageSizeV2
+                           : ConfigImages::kImageSizeV1;
+    if (!readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kConfigBlockAddress, quint32(length),
+                          backupBuffer.data(), true)) {
+        // The progress stops short of its total; say why instead of leaving the receiver
+        // waiting for an image that will not come.
+        qWarning().noquote() << "dataBackup stopped: read failed, total" << length << "bytes";
+        emit error(DeviceError_BackupReadFailure);
+    }
+    setIsBusy(false);
+}
+
+void DeviceFlash::dataRestore(QByteArray &data, const QString &version)
+{
+    if (!m_hid->isOpen())
+        return;
+    // The task copies into backupBuffer once it holds the device mutex, so a backup that is
+    // still filling the buffer finishes first.
+    const QByteArray image = data.left(ConfigImages::kBackupBufferSize);
+    startTask([this, image, version] { restoreTask(image, version); });
+}
+
+void DeviceFlash::restoreTask(const QByteArray &data, const QString &version)
+{
+    QMutexLocker lock(&m_mutex);
+    setIsBusy(true);
+    std::memcpy(backupBuffer.data(), data.constData(), size_t(data.size()));
+    // Bytes behind the input would be left from an earlier backup; never restore those.
+    std::memset(backupBuffer.data() + data.size(), 0, size_t(backupBuffer.size() - data.size()));
+    const QByteArrayView image(backupBuffer.constData(), data.size());
+
+    const QString adapterVersion = this->version();
+    if (m_configLayout != VersionRules::ConfigLayout::V2) {
+        qWarning().noquote() << "dataRestore refused: adapter" << adapterVersion
+                             << "does not have the V2 layout";
+        emit error(DeviceError_RestoreNotSupported);
+        emit settingChanged();
+        setIsBusy(false);
+        return;
+    }
+    bool copyMacros = isCompatibleVersion(adapterVersion, version);
+    if (!copyMacros)
+        copyMacros =
+            isVersionBelow(adapterVersion.split(QLatin1Char('.')), QStringLiteral("5.6.0"));
+    qInfo().noquote() << "dataRestore...." << adapterVersion << version << copyMacros;
+    if (compareFirmwareVersion(version, QStringLiteral("5.5.0")) == -1)
+        restoreV1ToV2(image, copyMacros);
+    else
+        restoreV2ToV2(image, copyMacros);
+    emit settingChanged();
+    setIsBusy(false);
+}
+
+void DeviceFlash::restoreV1ToV2(QByteArrayView image, bool copyMacros)
+{
+    qWarning() << "restoreV1ToV2";
+    programRestore(image, VersionRules::ConfigLayout::V1, copyMacros);
+}
+
+void DeviceFlash::restoreV2ToV2(QByteArrayView image, bool copyMacros)
+{
+    programRestore(image, VersionRules::ConfigLayout::V2, copyMacros);
+}
+
+bool DeviceFlash::programRestore(QByteArrayView image, VersionRules::ConfigLayout source,
+                                 bool copyMacros)
+{
+    const bool v1 = source == VersionRules::ConfigLayout::V1;
+    auto flash = FlashImages::makeImage();
+    QList<ConfigImages::ConvertedRecord> notes;
+    const ConfigImages::Validation validation =
+        ConfigImages::buildRestoreImage(*flash, image, m_configBlock, source, copyMacros, &notes);
+    if (!validation.ok()) {
+        qWarning().noquote() << "restore refused:" << ConfigImages::describe(validation.fault)
+                             << "at image offset" << hex(quint32(validation.offset)) << "of"
+                             << image.size() << "bytes";
+        emit error(DeviceError_BackupImageInvalid);
+        return false;
+    }
+    if (!v1) {
+        const QByteArray config = FlashImages::segmentBytes(*flash, 0);
+        qWarning() << "restoreV2ToV2" << uint(quint8(config.at(3))) << uint(quint8(config.at(2)))
+                   << uint(quint8(config.at(1)));
+    }
+    if (!copyMacros && ConfigImages::macroCount(image, source) != 0) {
+        qWarning() << "is not compatible version";
+        if (!v1) {
+            for (const ConfigImages::ConvertedRecord &note : std::as_const(notes)) {
+                qWarning().noquote()
+                    << "restoreV2ToV2" << ConfigImages::kRecordV4HeaderSize << note.field57
+                    << note.payloadPosition << note.payloadHead.toHex();
+                qWarning().noquote() << "restoreV2ToV2  mmacro v1 to v4"
+                                     << QString::fromLatin1(note.text) << note.length;
+            }
+        }
+    }
+    emit dataStoreProgressChanged(0, quint32(flash->total));
+    eraseFlash(*flash);
+    write2Flash(*flash, 1);
+    return true;
+}
+
+int DeviceFlash::bootMode() const
+{
+    return m_bootMode;
+}
+
+void DeviceFlash::selectBootMode(int mode)
+{
+    if (!m_hid->isOpen())
+        return;
+    startTask([this, mode] { bootModeTask(mode); });
+}
+
+void DeviceFlash::bootModeTask(int mode)
+{
+    QMutexLocker lock(&m_mutex);
+    setIsBusy(true);
+    auto image = FlashImages::makeImage();
+    // Only the image carries the new value; m_configBlock changes when it is next read.
+    FlashImages::appendSegment(*image, FlashMap::kConfigBlockAddress,
+                               ConfigImages::withBootMode(m_configBlock, mode));
+    FlashImages::appendErase(*image, 1);
+    eraseFlash(*image);
+    write2Flash(*image, 2);
+    image.reset();
+    setIsBusy(false);
 }
 
 void DeviceFlash::addDeviceChangeSource(DeviceChangeSource *source)

@@ -5,6 +5,7 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -56,6 +57,13 @@ public:
         DeviceError_FirmwareTooLarge = 5,
         // A write that stopped before its last chunk (link failure, wrong echo, verify mismatch).
         DeviceError_WriteFlashFailure = 6,
+        // A backup image whose lengths do not hold together: refused before anything is erased.
+        DeviceError_BackupImageInvalid = 7,
+        // A backup read that stopped before its last chunk; the image is incomplete.
+        DeviceError_BackupReadFailure = 8,
+        // A restore onto an adapter without the V2 layout, whose application starts where the
+        // restore would write the macro block: refused before anything is erased.
+        DeviceError_RestoreNotSupported = 9,
     };
     Q_ENUM(DeviceError)
 
@@ -117,6 +125,20 @@ public:
     void restoreFactorySettings_v1(const QString &path, const QString &version);
     void restoreFactorySettings_v2(const QString &path, const QString &version);
 
+    // Configuration backup and restore: the launchers start a task and return at once; both do
+    // nothing while the adapter is closed.
+    void dataBackup();
+    void dataRestore(QByteArray &data, const QString &version);
+    // Run inside the restore task. `copyMacros` keeps macro records as they are; false converts
+    // them from format 1 to format 4. An invalid image is refused with nothing erased.
+    void restoreV1ToV2(QByteArrayView image, bool copyMacros);
+    void restoreV2ToV2(QByteArrayView image, bool copyMacros);
+
+    // Boot mode: the stored value (at most 6), and a task that reprograms the configuration
+    // block with a new one.
+    int bootMode() const;
+    void selectBootMode(int mode);
+
     // Device arrival and removal: every platform source feeds the same decisions.
     void addDeviceChangeSource(DeviceChangeSource *source);
     void handleDeviceChange(const DeviceChange &change);
@@ -153,7 +175,13 @@ private:
                     const QStringList &version);
     void factoryBody(VersionRules::ConfigLayout layout, const QByteArray &firmware,
                      const QStringList &version);
+    void backupTask();
+    void restoreTask(const QByteArray &data, const QString &version);
+    bool programRestore(QByteArrayView image, VersionRules::ConfigLayout source, bool copyMacros);
+    void bootModeTask(int mode);
     void setVersion(const QString &version);
+    // Called whenever m_configBlock has been read or changed.
+    void configBlockChanged();
     bool aborting() const { return m_abort.load(); }
 
     // Fields read by the GUI thread while a task writes them are atomic or behind m_stateMutex.
@@ -166,6 +194,12 @@ private:
     QMutex m_mutex;
     std::array<quint8, 64> m_hardwareInfo{};
     QByteArray m_configBlock;
+    // The boot mode in m_configBlock, for the GUI thread, which must not read the block while a
+    // task fills it.
+    std::atomic<quint8> m_bootMode{0};
+    // What a backup reads and a restore converts from; lives as long as this object, since the
+    // backup progress signal hands out a pointer into it.
+    QByteArray backupBuffer;
     quint16 m_firmwareMarker = 0;
     quint16 m_configMarkerA = 0;
     quint16 m_configMarkerB = 0;

@@ -93,22 +93,60 @@ QByteArray dataBlock(const QByteArray &content, Layout layout, const QByteArray 
     return block;
 }
 
+static QByteArray dataBlockA(const FirmwareSetup &setup)
+{
+    // Data block A starts with 0xFF in bytes 3 to 8, as the factory leaves it.
+    return dataBlock(setup.dataA, setup.layout, QByteArray(1, '\0') + QByteArray(6, char(0xFF)));
+}
+
+static QByteArray macroBlock(const FirmwareSetup &setup)
+{
+    QByteArray header(3, '\0');
+    header[0] = char(setup.macroCount);
+    qToLittleEndian(quint16(setup.macros.size()), reinterpret_cast<uchar *>(header.data()) + 1);
+    return dataBlock(setup.macros, Layout::V2, header);
+}
+
+QByteArray configImage(const FirmwareSetup &setup)
+{
+    const bool v2 = setup.layout == Layout::V2;
+    QByteArray image(v2 ? 0x3C000 : 0x1C000, char(0xFF));
+    const auto place = [&image](quint32 address, const QByteArray &bytes) {
+        image.replace(int(address - kConfigAddress), bytes.size(), bytes);
+    };
+    place(kConfigAddress, configurationBlock(setup));
+    place(kDataAAddress, dataBlockA(setup));
+    place(kDataBAddress, dataBlock(setup.dataB, setup.layout));
+    if (v2)
+        place(kMacroAddress, macroBlock(setup));
+    return image;
+}
+
+QByteArray macroRecordV1(int length, quint8 mode, const QByteArray &text, quint32 value,
+                         quint8 seed)
+{
+    QByteArray record(length, '\0');
+    putU16(record, 0, quint16(length));
+    putU16(record, 2, 0xBEEF); // not carried over by a conversion
+    record[4] = char(mode);
+    record.replace(5, qMin<qsizetype>(text.size(), 75), text.left(75));
+    putU32(record, 80, value);
+    record[84] = char(0x77); // not carried over either
+    for (int i = 85; i < length; ++i)
+        record[i] = char(seed + quint8(i - 85));
+    return record;
+}
+
 void provision(SimAdapter &adapter, const FirmwareSetup &setup)
 {
     adapter.eraseAll();
     adapter.poke(kHardwareInfoAddress, hardwareInfoBlock(adapter.serial()));
     adapter.poke(kConfigAddress, configurationBlock(setup));
 
-    // Data block A starts with 0xFF in bytes 3 to 8, as the factory leaves it.
-    adapter.poke(kDataAAddress, dataBlock(setup.dataA, setup.layout,
-                                          QByteArray(1, '\0') + QByteArray(6, char(0xFF))));
+    adapter.poke(kDataAAddress, dataBlockA(setup));
     adapter.poke(kDataBAddress, dataBlock(setup.dataB, setup.layout));
-    if (setup.layout == Layout::V2) {
-        QByteArray header(3, '\0');
-        header[0] = char(setup.macroCount);
-        qToLittleEndian(quint16(setup.macros.size()), reinterpret_cast<uchar *>(header.data()) + 1);
-        adapter.poke(kMacroAddress, dataBlock(setup.macros, Layout::V2, header));
-    }
+    if (setup.layout == Layout::V2)
+        adapter.poke(kMacroAddress, macroBlock(setup));
     adapter.poke(applicationAddress(setup.layout),
                  applicationImage(setup.applicationSize, setup.applicationSeed) +
                      QByteArray("\x55\xAA", 2));

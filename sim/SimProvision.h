@@ -35,6 +35,15 @@ QByteArray configurationBlock(const FirmwareSetup &setup);
 // A data block: u16 length, 62 header bytes, content, end marker of the layout.
 QByteArray dataBlock(const QByteArray &content, Layout layout, const QByteArray &header = {});
 
+// The configuration area as a backup reads it from a provisioned adapter: 0x1C000 bytes from
+// 0x08004000 for V1, 0x3C000 for V2, erased flash (0xFF) between the blocks.
+QByteArray configImage(const FirmwareSetup &setup);
+
+// A format-1 macro record of `length` bytes (at least 85): mode at 4, a NUL-terminated text
+// from 5, a u32 at 80 and a payload of bytes counting up from `seed`.
+QByteArray macroRecordV1(int length, quint8 mode, const QByteArray &text, quint32 value = 0,
+                         quint8 seed = 0);
+
 // Erases the adapter and programs everything a working adapter holds.
 void provision(SimAdapter &adapter, const FirmwareSetup &setup);
 

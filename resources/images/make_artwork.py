@@ -372,6 +372,50 @@ def spinner():
     subprocess.run(["gifsicle", "--batch", "-O3", "--transparent", "#FFFFFF", path], check=True)
 
 
+def app_icon():
+    """The desktop icon: a blue tile with the white controller and a green update badge.
+
+    Drawn twice from the same measures (on a 256 grid): as PNG at the hicolor sizes and as SVG.
+    """
+    def draw(size):
+        k = size / 256
+        c = Canvas(size, size)
+        c.rounded((16 * k, 16 * k, 240 * k, 240 * k), 52 * k, fill=rgba(BLUE))
+        gamepad(c, 124 * k, 118 * k, 150 * k, rgba(WHITE))
+        circle(c, 186 * k, 186 * k, 46 * k, fill=rgba(WHITE))
+        circle(c, 186 * k, 186 * k, 38 * k, fill=rgba(GREEN_DARK))
+        c.polygon([(186 * k, 160 * k), (208 * k, 186 * k), (194 * k, 186 * k), (194 * k, 210 * k),
+                   (178 * k, 210 * k), (178 * k, 186 * k), (164 * k, 186 * k)], fill=rgba(WHITE))
+        return c
+
+    os.makedirs(os.path.join(HERE, "..", "icons"), exist_ok=True)
+    for size in (48, 128, 256):
+        draw(size).save(f"../icons/halvern-flash-tool-{size}.png")
+    hexc = lambda colour: "#%02X%02X%02X" % colour[:3]
+    svg = f"""<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" viewBox="0 0 256 256">
+  <rect x="16" y="16" width="224" height="224" rx="52" fill="{hexc(BLUE)}"/>
+  <g fill="{hexc(WHITE)}">
+    <rect x="49" y="80.5" width="150" height="75" rx="33.75"/>
+    <circle cx="80.5" cy="142" r="31.5"/>
+    <circle cx="167.5" cy="142" r="31.5"/>
+  </g>
+  <g fill="{hexc(lighten(INK, 0.06))}">
+    <rect x="71.25" y="109.75" width="31.5" height="10.5" rx="1.5"/>
+    <rect x="81.75" y="99.25" width="10.5" height="31.5" rx="1.5"/>
+    <circle cx="160" cy="102.25" r="6.75"/>
+    <circle cx="172.75" cy="115" r="6.75"/>
+    <circle cx="160" cy="127.75" r="6.75"/>
+    <circle cx="147.25" cy="115" r="6.75"/>
+  </g>
+  <circle cx="186" cy="186" r="46" fill="{hexc(WHITE)}"/>
+  <circle cx="186" cy="186" r="38" fill="{hexc(GREEN_DARK)}"/>
+  <path d="M186 160l22 26h-14v24h-16v-24h-14z" fill="{hexc(WHITE)}"/>
+</svg>
+"""
+    with open(os.path.join(HERE, "..", "icons", "halvern-flash-tool.svg"), "w") as out:
+        out.write(svg)
+
+
 def main():
     for folder in ("K1", "K2", "K3"):
         os.makedirs(os.path.join(HERE, folder), exist_ok=True)
@@ -391,6 +435,7 @@ def main():
     drop_arrow()
     light_buttons()
     spinner()
+    app_icon()
 
 
 if __name__ == "__main__":

@@ -1,0 +1,208 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="fr_FR">
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Chinese</source>
+        <translation>中文</translation>
+    </message>
+    <message>
+        <source>Configuration lost! Please restore defaults!</source>
+        <translation>Configuration perdue ! Veuillez restaurer les paramètres par défaut !</translation>
+    </message>
+    <message>
+        <source>Connect HalVern M7 to PC while holding the button.</source>
+        <translation>Branchez le HalVern M7 au PC en maintenant le bouton enfoncé.</translation>
+    </message>
+    <message>
+        <source>Connect server error, will only use local cache firmware.</source>
+        <translation>Connexion au serveur impossible, seuls les firmwares en cache seront utilisés.</translation>
+    </message>
+    <message>
+        <source>Corrupted file/Unauthorized !</source>
+        <translation>Fichier corrompu ou non autorisé !</translation>
+    </message>
+    <message>
+        <source>Current Firmware Version</source>
+        <translation>Version actuelle du firmware</translation>
+    </message>
+    <message>
+        <source>Empty file or wrong version!</source>
+        <translation>Fichier vide ou version incorrecte !</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>English</translation>
+    </message>
+    <message>
+        <source>Erase all data?</source>
+        <translation>Effacer toutes les données ?</translation>
+    </message>
+    <message>
+        <source>Erase flash failure!</source>
+        <translation>Échec de l'effacement de la mémoire flash !</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Erreur</translation>
+    </message>
+    <message>
+        <source>Firmware Files (*.bin *.hfw)</source>
+        <translation>Firmware Files (*.bin *.hfw)</translation>
+    </message>
+    <message>
+        <source>Firmware Update Required</source>
+        <translation>Mise à jour du firmware requise</translation>
+    </message>
+    <message>
+        <source>Firmware data empty!</source>
+        <translation>Fichier de firmware vide !</translation>
+    </message>
+    <message>
+        <source>Firmware downloading...</source>
+        <translation>Téléchargement du firmware…</translation>
+    </message>
+    <message>
+        <source>Firmware lost! Please update firmware!</source>
+        <translation>Firmware perdu ! Veuillez mettre à jour le firmware !</translation>
+    </message>
+    <message>
+        <source>French</source>
+        <translation>Français</translation>
+    </message>
+    <message>
+        <source>HalVern Firmware Tool</source>
+        <translation>HalVern Firmware Tool</translation>
+    </message>
+    <message>
+        <source>Hardware failure!</source>
+        <translation>Défaillance matérielle !</translation>
+    </message>
+    <message>
+        <source>Japanese</source>
+        <translation>日本語</translation>
+    </message>
+    <message>
+        <source>New Firmware Version</source>
+        <translation>Nouvelle version du firmware</translation>
+    </message>
+    <message>
+        <source>Open Firmware</source>
+        <translation>Open Firmware</translation>
+    </message>
+    <message>
+        <source>Release the button until the LED indicator is stable green.</source>
+        <translation>Relâchez le bouton lorsque le voyant reste vert.</translation>
+    </message>
+    <message>
+        <source>Restore Defaults</source>
+        <translation>Restaurer les paramètres</translation>
+    </message>
+    <message>
+        <source>Restored successfully!</source>
+        <translation>Restauration réussie !</translation>
+    </message>
+    <message>
+        <source>Russian</source>
+        <translation>русский</translation>
+    </message>
+    <message>
+        <source>The firmware downloaded and checksum error.</source>
+        <translation>Erreur de somme de contrôle du firmware téléchargé.</translation>
+    </message>
+    <message>
+        <source>The information of server error, contact HalVern for help.</source>
+        <translation>Erreur des informations du serveur, contactez HalVern.</translation>
+    </message>
+    <message>
+        <source>The network error, checking connect and retry.</source>
+        <translation>Erreur réseau, vérifiez la connexion et réessayez.</translation>
+    </message>
+    <message>
+        <source>Update Firmware</source>
+        <translation>Mettre à jour le firmware</translation>
+    </message>
+    <message>
+        <source>Update successfully!</source>
+        <translation>Mise à jour réussie !</translation>
+    </message>
+    <message>
+        <source>Version Change LOG</source>
+        <translation>Journal des modifications</translation>
+    </message>
+    <message>
+        <source>Waring</source>
+        <translation>Avertissement</translation>
+    </message>
+    <message>
+        <source>When you first install HalVern Firmware Tool must connect network, and restart HalVern Firmware Tool.</source>
+        <translation>Au premier lancement, HalVern Firmware Tool a besoin du réseau : connectez-vous et redémarrez-le.</translation>
+    </message>
+    <message>
+        <source>connect clould and sync information...</source>
+        <translation>Connexion au serveur et synchronisation…</translation>
+    </message>
+    <message>
+        <source>restore</source>
+        <translation>Restauration</translation>
+    </message>
+    <message>
+        <source>save backup</source>
+        <translation>Sauvegarde</translation>
+    </message>
+    <message>
+        <source>successfully!</source>
+        <translation>Terminé avec succès !</translation>
+    </message>
+</context>
+<context>
+    <name>MessageDialog</name>
+    <message>
+        <source>Notification</source>
+        <translation>Notification</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Restore Defaults</source>
+        <translation>Restaurer les paramètres</translation>
+    </message>
+    <message>
+        <source>Update Firmware</source>
+        <translation>Mettre à jour le firmware</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>HalVern Firmware Tool is already running!</source>
+        <translation>HalVern Firmware Tool est déjà lancé !</translation>
+    </message>
+    <message>
+        <source>Message</source>
+        <translation>Message</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Boot Mode(No Controller):</source>
+        <translation>Mode de démarrage (sans manette) :</translation>
+    </message>
+    <message>
+        <source>Data Backup</source>
+        <translation>Sauvegarde des données</translation>
+    </message>
+    <message>
+        <source>Data Restore</source>
+        <translation>Restauration des données</translation>
+    </message>
+    <message>
+        <source>UNDEFINE</source>
+        <translation>[TBD]</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,208 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ja_JP">
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Chinese</source>
+        <translation>中文</translation>
+    </message>
+    <message>
+        <source>Configuration lost! Please restore defaults!</source>
+        <translation>設定が失われました！初期設定に戻してください！</translation>
+    </message>
+    <message>
+        <source>Connect HalVern M7 to PC while holding the button.</source>
+        <translation>ボタンを押しながら HalVern M7 をパソコンに接続してください。</translation>
+    </message>
+    <message>
+        <source>Connect server error, will only use local cache firmware.</source>
+        <translation>サーバーに接続できません。ローカルのキャッシュファームウェアのみを使用します。</translation>
+    </message>
+    <message>
+        <source>Corrupted file/Unauthorized !</source>
+        <translation>ファイルが破損しているか、許可されていません！</translation>
+    </message>
+    <message>
+        <source>Current Firmware Version</source>
+        <translation>現在のファームウェアバージョン</translation>
+    </message>
+    <message>
+        <source>Empty file or wrong version!</source>
+        <translation>ファイルが空か、バージョンが正しくありません！</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>English</translation>
+    </message>
+    <message>
+        <source>Erase all data?</source>
+        <translation>すべてのデータを消去しますか？</translation>
+    </message>
+    <message>
+        <source>Erase flash failure!</source>
+        <translation>フラッシュの消去に失敗しました！</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>エラー</translation>
+    </message>
+    <message>
+        <source>Firmware Files (*.bin *.hfw)</source>
+        <translation>Firmware Files (*.bin *.hfw)</translation>
+    </message>
+    <message>
+        <source>Firmware Update Required</source>
+        <translation>ファームウェアの更新が必要です</translation>
+    </message>
+    <message>
+        <source>Firmware data empty!</source>
+        <translation>ファームウェアデータが空です！</translation>
+    </message>
+    <message>
+        <source>Firmware downloading...</source>
+        <translation>ファームウェアをダウンロード中…</translation>
+    </message>
+    <message>
+        <source>Firmware lost! Please update firmware!</source>
+        <translation>ファームウェアが失われました！ファームウェアを更新してください！</translation>
+    </message>
+    <message>
+        <source>French</source>
+        <translation>Français</translation>
+    </message>
+    <message>
+        <source>HalVern Firmware Tool</source>
+        <translation>HalVern ファームウェアツール</translation>
+    </message>
+    <message>
+        <source>Hardware failure!</source>
+        <translation>ハードウェアの故障です！</translation>
+    </message>
+    <message>
+        <source>Japanese</source>
+        <translation>日本語</translation>
+    </message>
+    <message>
+        <source>New Firmware Version</source>
+        <translation>新しいファームウェアバージョン</translation>
+    </message>
+    <message>
+        <source>Open Firmware</source>
+        <translation>Open Firmware</translation>
+    </message>
+    <message>
+        <source>Release the button until the LED indicator is stable green.</source>
+        <translation>LED インジケーターが緑色で安定するまでボタンを離してください。</translation>
+    </message>
+    <message>
+        <source>Restore Defaults</source>
+        <translation>初期設定に戻す</translation>
+    </message>
+    <message>
+        <source>Restored successfully!</source>
+        <translation>復元に成功しました！</translation>
+    </message>
+    <message>
+        <source>Russian</source>
+        <translation>русский</translation>
+    </message>
+    <message>
+        <source>The firmware downloaded and checksum error.</source>
+        <translation>ダウンロードしたファームウェアのチェックサムエラーです。</translation>
+    </message>
+    <message>
+        <source>The information of server error, contact HalVern for help.</source>
+        <translation>サーバー情報のエラーです。HalVern にお問い合わせください。</translation>
+    </message>
+    <message>
+        <source>The network error, checking connect and retry.</source>
+        <translation>ネットワークエラーです。接続を確認して再試行してください。</translation>
+    </message>
+    <message>
+        <source>Update Firmware</source>
+        <translation>ファームウェアを更新</translation>
+    </message>
+    <message>
+        <source>Update successfully!</source>
+        <translation>更新に成功しました！</translation>
+    </message>
+    <message>
+        <source>Version Change LOG</source>
+        <translation>バージョン変更履歴</translation>
+    </message>
+    <message>
+        <source>Waring</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>When you first install HalVern Firmware Tool must connect network, and restart HalVern Firmware Tool.</source>
+        <translation>HalVern ファームウェアツールを初めてインストールするときはネットワークに接続し、HalVern ファームウェアツールを再起動してください。</translation>
+    </message>
+    <message>
+        <source>connect clould and sync information...</source>
+        <translation>クラウドに接続して情報を同期中…</translation>
+    </message>
+    <message>
+        <source>restore</source>
+        <translation>復元</translation>
+    </message>
+    <message>
+        <source>save backup</source>
+        <translation>バックアップを保存</translation>
+    </message>
+    <message>
+        <source>successfully!</source>
+        <translation>成功しました！</translation>
+    </message>
+</context>
+<context>
+    <name>MessageDialog</name>
+    <message>
+        <source>Notification</source>
+        <translation>通知</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Restore Defaults</source>
+        <translation>初期設定に戻す</translation>
+    </message>
+    <message>
+        <source>Update Firmware</source>
+        <translation>ファームウェアを更新</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>HalVern Firmware Tool is already running!</source>
+        <translation>HalVern ファームウェアツールはすでに実行中です！</translation>
+    </message>
+    <message>
+        <source>Message</source>
+        <translation>メッセージ</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Boot Mode(No Controller):</source>
+        <translation>起動モード（コントローラーなし）：</translation>
+    </message>
+    <message>
+        <source>Data Backup</source>
+        <translation>データバックアップ</translation>
+    </message>
+    <message>
+        <source>Data Restore</source>
+        <translation>データ復元</translation>
+    </message>
+    <message>
+        <source>UNDEFINE</source>
+        <translation>[TBD]</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,208 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru_RU">
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Chinese</source>
+        <translation>中文</translation>
+    </message>
+    <message>
+        <source>Configuration lost! Please restore defaults!</source>
+        <translation>Конфигурация потеряна! Восстановите заводские настройки!</translation>
+    </message>
+    <message>
+        <source>Connect HalVern M7 to PC while holding the button.</source>
+        <translation>Подключите HalVern M7 к компьютеру, удерживая кнопку.</translation>
+    </message>
+    <message>
+        <source>Connect server error, will only use local cache firmware.</source>
+        <translation>Нет связи с сервером, будут использованы только сохранённые прошивки.</translation>
+    </message>
+    <message>
+        <source>Corrupted file/Unauthorized !</source>
+        <translation>Файл повреждён или не предназначен для этого адаптера!</translation>
+    </message>
+    <message>
+        <source>Current Firmware Version</source>
+        <translation>Текущая версия прошивки</translation>
+    </message>
+    <message>
+        <source>Empty file or wrong version!</source>
+        <translation>Пустой файл или неверная версия!</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>English</translation>
+    </message>
+    <message>
+        <source>Erase all data?</source>
+        <translation>Стереть все данные?</translation>
+    </message>
+    <message>
+        <source>Erase flash failure!</source>
+        <translation>Ошибка стирания флеш-памяти!</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Ошибка</translation>
+    </message>
+    <message>
+        <source>Firmware Files (*.bin *.hfw)</source>
+        <translation>Firmware Files (*.bin *.hfw)</translation>
+    </message>
+    <message>
+        <source>Firmware Update Required</source>
+        <translation>Требуется обновление прошивки</translation>
+    </message>
+    <message>
+        <source>Firmware data empty!</source>
+        <translation>Файл прошивки пуст!</translation>
+    </message>
+    <message>
+        <source>Firmware downloading...</source>
+        <translation>Загрузка прошивки…</translation>
+    </message>
+    <message>
+        <source>Firmware lost! Please update firmware!</source>
+        <translation>Прошивка потеряна! Обновите прошивку!</translation>
+    </message>
+    <message>
+        <source>French</source>
+        <translation>Français</translation>
+    </message>
+    <message>
+        <source>HalVern Firmware Tool</source>
+        <translation>HalVern Firmware Tool</translation>
+    </message>
+    <message>
+        <source>Hardware failure!</source>
+        <translation>Аппаратный сбой!</translation>
+    </message>
+    <message>
+        <source>Japanese</source>
+        <translation>日本語</translation>
+    </message>
+    <message>
+        <source>New Firmware Version</source>
+        <translation>Новая версия прошивки</translation>
+    </message>
+    <message>
+        <source>Open Firmware</source>
+        <translation>Open Firmware</translation>
+    </message>
+    <message>
+        <source>Release the button until the LED indicator is stable green.</source>
+        <translation>Отпустите кнопку, когда индикатор будет ровно гореть зелёным.</translation>
+    </message>
+    <message>
+        <source>Restore Defaults</source>
+        <translation>Сброс настроек</translation>
+    </message>
+    <message>
+        <source>Restored successfully!</source>
+        <translation>Восстановление выполнено!</translation>
+    </message>
+    <message>
+        <source>Russian</source>
+        <translation>русский</translation>
+    </message>
+    <message>
+        <source>The firmware downloaded and checksum error.</source>
+        <translation>Ошибка контрольной суммы загруженной прошивки.</translation>
+    </message>
+    <message>
+        <source>The information of server error, contact HalVern for help.</source>
+        <translation>Ошибка данных сервера, обратитесь в HalVern.</translation>
+    </message>
+    <message>
+        <source>The network error, checking connect and retry.</source>
+        <translation>Ошибка сети, проверьте подключение и повторите.</translation>
+    </message>
+    <message>
+        <source>Update Firmware</source>
+        <translation>Обновить прошивку</translation>
+    </message>
+    <message>
+        <source>Update successfully!</source>
+        <translation>Обновление выполнено!</translation>
+    </message>
+    <message>
+        <source>Version Change LOG</source>
+        <translation>Список изменений</translation>
+    </message>
+    <message>
+        <source>Waring</source>
+        <translation>Предупреждение</translation>
+    </message>
+    <message>
+        <source>When you first install HalVern Firmware Tool must connect network, and restart HalVern Firmware Tool.</source>
+        <translation>При первом запуске HalVern Firmware Tool нужна сеть: подключитесь и перезапустите программу.</translation>
+    </message>
+    <message>
+        <source>connect clould and sync information...</source>
+        <translation>Подключение к серверу и синхронизация…</translation>
+    </message>
+    <message>
+        <source>restore</source>
+        <translation>Восстановление</translation>
+    </message>
+    <message>
+        <source>save backup</source>
+        <translation>Сохранение копии</translation>
+    </message>
+    <message>
+        <source>successfully!</source>
+        <translation>Выполнено успешно!</translation>
+    </message>
+</context>
+<context>
+    <name>MessageDialog</name>
+    <message>
+        <source>Notification</source>
+        <translation>Уведомление</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Restore Defaults</source>
+        <translation>Сброс настроек</translation>
+    </message>
+    <message>
+        <source>Update Firmware</source>
+        <translation>Обновить прошивку</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>HalVern Firmware Tool is already running!</source>
+        <translation>HalVern Firmware Tool уже запущен!</translation>
+    </message>
+    <message>
+        <source>Message</source>
+        <translation>Сообщение</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Boot Mode(No Controller):</source>
+        <translation>Режим запуска (без геймпада):</translation>
+    </message>
+    <message>
+        <source>Data Backup</source>
+        <translation>Резервная копия</translation>
+    </message>
+    <message>
+        <source>Data Restore</source>
+        <translation>Восстановление данных</translation>
+    </message>
+    <message>
+        <source>UNDEFINE</source>
+        <translation>[TBD]</translation>
+    </message>
+</context>
+</TS>

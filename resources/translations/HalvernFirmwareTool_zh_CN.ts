@@ -1,0 +1,208 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN">
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Chinese</source>
+        <translation>中文</translation>
+    </message>
+    <message>
+        <source>Configuration lost! Please restore defaults!</source>
+        <translation>配置丢失！请恢复默认设置！</translation>
+    </message>
+    <message>
+        <source>Connect HalVern M7 to PC while holding the button.</source>
+        <translation>按住按钮的同时将 HalVern M7 连接到电脑。</translation>
+    </message>
+    <message>
+        <source>Connect server error, will only use local cache firmware.</source>
+        <translation>连接服务器失败，将只使用本地缓存的固件。</translation>
+    </message>
+    <message>
+        <source>Corrupted file/Unauthorized !</source>
+        <translation>文件已损坏或未经授权！</translation>
+    </message>
+    <message>
+        <source>Current Firmware Version</source>
+        <translation>当前固件版本</translation>
+    </message>
+    <message>
+        <source>Empty file or wrong version!</source>
+        <translation>文件为空或版本错误！</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>English</translation>
+    </message>
+    <message>
+        <source>Erase all data?</source>
+        <translation>要清除所有数据吗？</translation>
+    </message>
+    <message>
+        <source>Erase flash failure!</source>
+        <translation>擦除闪存失败！</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>错误</translation>
+    </message>
+    <message>
+        <source>Firmware Files (*.bin *.hfw)</source>
+        <translation>Firmware Files (*.bin *.hfw)</translation>
+    </message>
+    <message>
+        <source>Firmware Update Required</source>
+        <translation>需要更新固件</translation>
+    </message>
+    <message>
+        <source>Firmware data empty!</source>
+        <translation>固件数据为空！</translation>
+    </message>
+    <message>
+        <source>Firmware downloading...</source>
+        <translation>正在下载固件…</translation>
+    </message>
+    <message>
+        <source>Firmware lost! Please update firmware!</source>
+        <translation>固件丢失！请更新固件！</translation>
+    </message>
+    <message>
+        <source>French</source>
+        <translation>Français</translation>
+    </message>
+    <message>
+        <source>HalVern Firmware Tool</source>
+        <translation>HalVern 固件工具</translation>
+    </message>
+    <message>
+        <source>Hardware failure!</source>
+        <translation>硬件故障！</translation>
+    </message>
+    <message>
+        <source>Japanese</source>
+        <translation>日本語</translation>
+    </message>
+    <message>
+        <source>New Firmware Version</source>
+        <translation>新固件版本</translation>
+    </message>
+    <message>
+        <source>Open Firmware</source>
+        <translation>Open Firmware</translation>
+    </message>
+    <message>
+        <source>Release the button until the LED indicator is stable green.</source>
+        <translation>松开按钮，直到指示灯稳定显示绿色。</translation>
+    </message>
+    <message>
+        <source>Restore Defaults</source>
+        <translation>恢复默认</translation>
+    </message>
+    <message>
+        <source>Restored successfully!</source>
+        <translation>恢复成功！</translation>
+    </message>
+    <message>
+        <source>Russian</source>
+        <translation>русский</translation>
+    </message>
+    <message>
+        <source>The firmware downloaded and checksum error.</source>
+        <translation>下载的固件校验错误。</translation>
+    </message>
+    <message>
+        <source>The information of server error, contact HalVern for help.</source>
+        <translation>服务器信息错误，请联系 HalVern 获取帮助。</translation>
+    </message>
+    <message>
+        <source>The network error, checking connect and retry.</source>
+        <translation>网络错误，请检查连接后重试。</translation>
+    </message>
+    <message>
+        <source>Update Firmware</source>
+        <translation>更新固件</translation>
+    </message>
+    <message>
+        <source>Update successfully!</source>
+        <translation>更新成功！</translation>
+    </message>
+    <message>
+        <source>Version Change LOG</source>
+        <translation>版本更新日志</translation>
+    </message>
+    <message>
+        <source>Waring</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>When you first install HalVern Firmware Tool must connect network, and restart HalVern Firmware Tool.</source>
+        <translation>首次安装 HalVern 固件工具时必须连接网络，然后重新启动 HalVern 固件工具。</translation>
+    </message>
+    <message>
+        <source>connect clould and sync information...</source>
+        <translation>正在连接云端并同步信息…</translation>
+    </message>
+    <message>
+        <source>restore</source>
+        <translation>恢复</translation>
+    </message>
+    <message>
+        <source>save backup</source>
+        <translation>保存备份</translation>
+    </message>
+    <message>
+        <source>successfully!</source>
+        <translation>成功！</translation>
+    </message>
+</context>
+<context>
+    <name>MessageDialog</name>
+    <message>
+        <source>Notification</source>
+        <translation>通知</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Restore Defaults</source>
+        <translation>恢复默认</translation>
+    </message>
+    <message>
+        <source>Update Firmware</source>
+        <translation>更新固件</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>HalVern Firmware Tool is already running!</source>
+        <translation>HalVern 固件工具已在运行！</translation>
+    </message>
+    <message>
+        <source>Message</source>
+        <translation>消息</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Boot Mode(No Controller):</source>
+        <translation>启动模式（无手柄）：</translation>
+    </message>
+    <message>
+        <source>Data Backup</source>
+        <translation>数据备份</translation>
+    </message>
+    <message>
+        <source>Data Restore</source>
+        <translation>数据恢复</translation>
+    </message>
+    <message>
+        <source>UNDEFINE</source>
+        <translation>[TBD]</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,155 @@
+#!/usr/bin/python3
+"""Writes the five translation catalogs (HalvernFirmwareTool_*.ts) from the table below.
+
+One row per interface text: its context, the English source text, then its wording in the
+English, Chinese, Japanese, Russian and French catalogs. None in the English column means the
+English catalog shows the source text unchanged. Run it after editing the table; the build
+compiles the .ts files into the program.
+"""
+
+import os
+from xml.sax.saxutils import escape
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+LANGUAGES = [("en_EN", "en_GB"), ("zh_CN", "zh_CN"), ("ja_JP", "ja_JP"), ("ru_RU", "ru_RU"), ("fr_FR", "fr_FR")]
+
+NAMES = {"Chinese": "中文", "English": "English", "French": "Français", "Japanese": "日本語", "Russian": "русский"}
+APP = "HalVern Firmware Tool"
+
+# context, source, en, zh, ja, ru, fr
+TEXTS = [
+    ("MainWindow", "Chinese", NAMES["Chinese"], NAMES["Chinese"], NAMES["Chinese"], NAMES["Chinese"], NAMES["Chinese"]),
+    ("MainWindow", "English", NAMES["English"], NAMES["English"], NAMES["English"], NAMES["English"], NAMES["English"]),
+    ("MainWindow", "French", NAMES["French"], NAMES["French"], NAMES["French"], NAMES["French"], NAMES["French"]),
+    ("MainWindow", "Japanese", NAMES["Japanese"], NAMES["Japanese"], NAMES["Japanese"], NAMES["Japanese"], NAMES["Japanese"]),
+    ("MainWindow", "Russian", NAMES["Russian"], NAMES["Russian"], NAMES["Russian"], NAMES["Russian"], NAMES["Russian"]),
+    ("MainWindow", "Configuration lost! Please restore defaults!", None,
+     "配置丢失！请恢复默认设置！", "設定が失われました！初期設定に戻してください！",
+     "Конфигурация потеряна! Восстановите заводские настройки!",
+     "Configuration perdue ! Veuillez restaurer les paramètres par défaut !"),
+    ("MainWindow", "Connect HalVern M7 to PC while holding the button.", None,
+     "按住按钮的同时将 HalVern M7 连接到电脑。", "ボタンを押しながら HalVern M7 をパソコンに接続してください。",
+     "Подключите HalVern M7 к компьютеру, удерживая кнопку.",
+     "Branchez le HalVern M7 au PC en maintenant le bouton enfoncé."),
+    ("MainWindow", "Connect server error, will only use local cache firmware.", "fail to connect to cloud servers",
+     "连接服务器失败，将只使用本地缓存的固件。", "サーバーに接続できません。ローカルのキャッシュファームウェアのみを使用します。",
+     "Нет связи с сервером, будут использованы только сохранённые прошивки.",
+     "Connexion au serveur impossible, seuls les firmwares en cache seront utilisés."),
+    ("MainWindow", "Corrupted file/Unauthorized !", None,
+     "文件已损坏或未经授权！", "ファイルが破損しているか、許可されていません！",
+     "Файл повреждён или не предназначен для этого адаптера!",
+     "Fichier corrompu ou non autorisé !"),
+    ("MainWindow", "Current Firmware Version", None,
+     "当前固件版本", "現在のファームウェアバージョン", "Текущая версия прошивки", "Version actuelle du firmware"),
+    ("MainWindow", "Empty file or wrong version!", None,
+     "文件为空或版本错误！", "ファイルが空か、バージョンが正しくありません！",
+     "Пустой файл или неверная версия!", "Fichier vide ou version incorrecte !"),
+    ("MainWindow", "Erase all data?", None,
+     "要清除所有数据吗？", "すべてのデータを消去しますか？", "Стереть все данные?", "Effacer toutes les données ?"),
+    ("MainWindow", "Erase flash failure!", "flash erase error!",
+     "擦除闪存失败！", "フラッシュの消去に失敗しました！", "Ошибка стирания флеш-памяти!", "Échec de l'effacement de la mémoire flash !"),
+    ("MainWindow", "Error", None, "错误", "エラー", "Ошибка", "Erreur"),
+    ("MainWindow", "Firmware Files (*.bin *.hfw)", None,
+     "Firmware Files (*.bin *.hfw)", "Firmware Files (*.bin *.hfw)", "Firmware Files (*.bin *.hfw)",
+     "Firmware Files (*.bin *.hfw)"),
+    ("MainWindow", "Firmware Update Required", None,
+     "需要更新固件", "ファームウェアの更新が必要です", "Требуется обновление прошивки", "Mise à jour du firmware requise"),
+    ("MainWindow", "Firmware data empty!", "Firmware file error!",
+     "固件数据为空！", "ファームウェアデータが空です！", "Файл прошивки пуст!", "Fichier de firmware vide !"),
+    ("MainWindow", "Firmware downloading...", "Download firmware",
+     "正在下载固件…", "ファームウェアをダウンロード中…", "Загрузка прошивки…", "Téléchargement du firmware…"),
+    ("MainWindow", "Firmware lost! Please update firmware!", None,
+     "固件丢失！请更新固件！", "ファームウェアが失われました！ファームウェアを更新してください！",
+     "Прошивка потеряна! Обновите прошивку!", "Firmware perdu ! Veuillez mettre à jour le firmware !"),
+    ("MainWindow", "Hardware failure!", None,
+     "硬件故障！", "ハードウェアの故障です！", "Аппаратный сбой!", "Défaillance matérielle !"),
+    ("MainWindow", "New Firmware Version", None,
+     "新固件版本", "新しいファームウェアバージョン", "Новая версия прошивки", "Nouvelle version du firmware"),
+    ("MainWindow", "Open Firmware", None, "Open Firmware", "Open Firmware", "Open Firmware", "Open Firmware"),
+    ("MainWindow", APP, None, "HalVern 固件工具", "HalVern ファームウェアツール", "HalVern Firmware Tool", "HalVern Firmware Tool"),
+    ("MainWindow", "Release the button until the LED indicator is stable green.", None,
+     "松开按钮，直到指示灯稳定显示绿色。", "LED インジケーターが緑色で安定するまでボタンを離してください。",
+     "Отпустите кнопку, когда индикатор будет ровно гореть зелёным.",
+     "Relâchez le bouton lorsque le voyant reste vert."),
+    ("MainWindow", "Restore Defaults", None, "恢复默认", "初期設定に戻す", "Сброс настроек", "Restaurer les paramètres"),
+    ("MainWindow", "Restored successfully!", None,
+     "恢复成功！", "復元に成功しました！", "Восстановление выполнено!", "Restauration réussie !"),
+    ("MainWindow", "The firmware downloaded and checksum error.", "Firmware file error!",
+     "下载的固件校验错误。", "ダウンロードしたファームウェアのチェックサムエラーです。",
+     "Ошибка контрольной суммы загруженной прошивки.", "Erreur de somme de contrôle du firmware téléchargé."),
+    ("MainWindow", "The information of server error, contact HalVern for help.", "wrong json file!",
+     "服务器信息错误，请联系 HalVern 获取帮助。", "サーバー情報のエラーです。HalVern にお問い合わせください。",
+     "Ошибка данных сервера, обратитесь в HalVern.", "Erreur des informations du serveur, contactez HalVern."),
+    ("MainWindow", "The network error, checking connect and retry.", "fail to connect to cloud servers",
+     "网络错误，请检查连接后重试。", "ネットワークエラーです。接続を確認して再試行してください。",
+     "Ошибка сети, проверьте подключение и повторите.", "Erreur réseau, vérifiez la connexion et réessayez."),
+    ("MainWindow", "Update Firmware", None, "更新固件", "ファームウェアを更新", "Обновить прошивку", "Mettre à jour le firmware"),
+    ("MainWindow", "Update successfully!", None,
+     "更新成功！", "更新に成功しました！", "Обновление выполнено!", "Mise à jour réussie !"),
+    ("MainWindow", "Version Change LOG", "Version ChangeLog",
+     "版本更新日志", "バージョン変更履歴", "Список изменений", "Journal des modifications"),
+    ("MainWindow", "Waring", "Warning", "警告", "警告", "Предупреждение", "Avertissement"),
+    ("MainWindow", "When you first install HalVern Firmware Tool must connect network, and restart HalVern Firmware Tool.",
+     "fail to connect to cloud servers",
+     "首次安装 HalVern 固件工具时必须连接网络，然后重新启动 HalVern 固件工具。",
+     "HalVern ファームウェアツールを初めてインストールするときはネットワークに接続し、HalVern ファームウェアツールを再起動してください。",
+     "При первом запуске HalVern Firmware Tool нужна сеть: подключитесь и перезапустите программу.",
+     "Au premier lancement, HalVern Firmware Tool a besoin du réseau : connectez-vous et redémarrez-le."),
+    ("MainWindow", "connect clould and sync information...", "connecting to cloud servers",
+     "正在连接云端并同步信息…", "クラウドに接続して情報を同期中…", "Подключение к серверу и синхронизация…",
+     "Connexion au serveur et synchronisation…"),
+    ("MainWindow", "restore", "Data Restore", "恢复", "復元", "Восстановление", "Restauration"),
+    ("MainWindow", "save backup", "Data Backup", "保存备份", "バックアップを保存", "Сохранение копии", "Sauvegarde"),
+    ("MainWindow", "successfully!", "completed successfully!", "成功！", "成功しました！", "Выполнено успешно!", "Terminé avec succès !"),
+    ("MessageDialog", "Notification", None, "通知", "通知", "Уведомление", "Notification"),
+    ("MessageDialog", "OK", None, "确定", "OK", "OK", "OK"),
+    ("MessageDialog", "Restore Defaults", None, "恢复默认", "初期設定に戻す", "Сброс настроек", "Restaurer les paramètres"),
+    ("MessageDialog", "Update Firmware", None, "更新固件", "ファームウェアを更新", "Обновить прошивку", "Mettre à jour le firmware"),
+    ("QObject", "Message", None, "消息", "メッセージ", "Сообщение", "Message"),
+    ("QObject", "HalVern Firmware Tool is already running!", "HalVern Firmware Tool is running!",
+     "HalVern 固件工具已在运行！", "HalVern ファームウェアツールはすでに実行中です！",
+     "HalVern Firmware Tool уже запущен!", "HalVern Firmware Tool est déjà lancé !"),
+    ("SettingsDialog", "Boot Mode(No Controller):", "Boot Mode(No Controller)",
+     "启动模式（无手柄）：", "起動モード（コントローラーなし）：", "Режим запуска (без геймпада):",
+     "Mode de démarrage (sans manette) :"),
+    ("SettingsDialog", "Data Backup", None, "数据备份", "データバックアップ", "Резервная копия", "Sauvegarde des données"),
+    ("SettingsDialog", "Data Restore", None, "数据恢复", "データ復元", "Восстановление данных", "Restauration des données"),
+    ("SettingsDialog", "UNDEFINE", "[TBD]", "[TBD]", "[TBD]", "[TBD]", "[TBD]"),
+]
+
+# Texts the tool shows beyond the 48 above (messages for failures it reports itself).
+EXTRA_TEXTS = []
+
+
+def write_catalog(index, file_code, language):
+    contexts = {}
+    for row in TEXTS + EXTRA_TEXTS:
+        contexts.setdefault(row[0], []).append(row)
+    lines = ['<?xml version="1.0" encoding="utf-8"?>', '<!DOCTYPE TS>',
+             f'<TS version="2.1" language="{language}">']
+    for context in sorted(contexts):
+        lines.append("<context>")
+        lines.append(f"    <name>{context}</name>")
+        for row in sorted(contexts[context], key=lambda r: r[1]):
+            translation = row[2 + index]
+            if translation is None:
+                translation = row[1]
+            lines.append("    <message>")
+            lines.append(f"        <source>{escape(row[1])}</source>")
+            lines.append(f"        <translation>{escape(translation)}</translation>")
+            lines.append("    </message>")
+        lines.append("</context>")
+    lines.append("</TS>")
+    path = os.path.join(HERE, f"HalvernFirmwareTool_{file_code}.ts")
+    with open(path, "w", encoding="utf-8") as out:
+        out.write("\n".join(lines) + "\n")
+
+
+def main():
+    assert len(TEXTS) == 48, len(TEXTS)
+    for index, (file_code, language) in enumerate(LANGUAGES):
+        write_catalog(index, file_code, language)
+
+
+if __name__ == "__main__":
+    main()
