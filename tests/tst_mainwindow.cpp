@@ -62,6 +62,17 @@ struct DialogCall
     QString filter;
 };
 
+// A text as the window shows it: through the catalog installed for the current language.
+QString shown(const char *source)
+{
+    return QCoreApplication::translate("MainWindow", source);
+}
+
+QString versionLine(const QString &version)
+{
+    return shown("Current Firmware Version") + QStringLiteral(" | ") + version;
+}
+
 QString dataPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
@@ -147,6 +158,8 @@ private slots:
     void restoreRefused();
     void restoreVersionRule_data();
     void restoreVersionRule();
+    void backupRoundTrip();
+    void bootMode();
 
 private:
     void serveCatalog(const QStringList &versions, Mode catalogMode = Mode::Body);
@@ -279,9 +292,11 @@ QString tst_MainWindow::messageText() const
     return messages()->findChild<QTextBrowser *>(QStringLiteral("textBrowser"))->toPlainText();
 }
 
+// Title and text are source texts, compared as the current catalog shows them.
 bool tst_MainWindow::messageShown(const QString &title, const QString &text) const
 {
-    return messages()->isVisible() && messageTitle() == title && messageText() == text;
+    return messages()->isVisible() && messageTitle() == shown(title.toUtf8().constData()) &&
+           messageText() == shown(text.toUtf8().constData());
 }
 
 // A visible message keeps its place until the dialog's next tick: tests start each step with
@@ -315,8 +330,7 @@ void tst_MainWindow::adapterBeforeCatalog()
     QTRY_VERIFY(widget<QToolButton>("toolButton_Network")->isEnabled());
     QCOMPARE(pages->currentWidget(), widget<QWidget>("page_Connected"));
     QVERIFY(widget<QToolButton>("toolButton_Settings")->isEnabled());
-    QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(),
-             QStringLiteral("Current Firmware Version | 5.6.0"));
+    QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(), versionLine(QStringLiteral("5.6.0")));
     QCOMPARE(widget<QLabel>("label_ProductConnected")->text(),
              QString::fromLatin1(m_device->serialNumber()));
     QCOMPARE(widget<QLabel>("label_Title")->text(),
@@ -454,8 +468,8 @@ void tst_MainWindow::catalogOperation()
 
     (update ? updateButton : widget<QPushButton>("pushButton_Restore"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(messageShown("HalVern Firmware Tool", success), kTimeoutMs);
-    QTRY_COMPARE_WITH_TIMEOUT(widget<QLabel>("label_CurrentVersion")->text(),
-                              "Current Firmware Version | " + version, kTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(widget<QLabel>("label_CurrentVersion")->text(), versionLine(version),
+                              kTimeoutMs);
     QTRY_VERIFY(!m_device->isBusy());
 
     QCOMPARE(m_server->requestCount(QStringLiteral("/fw/%1.bin").arg(version)), 1);
@@ -463,8 +477,7 @@ void tst_MainWindow::catalogOperation()
     QCOMPARE(downloadMaxima.last(), int(firmware(version).size()));
     QVERIFY(flash.size() > 10);
     const QString running =
-        (update ? QStringLiteral("Update Firmware") : QStringLiteral("Restore Defaults")) +
-        QStringLiteral("...");
+        (update ? shown("Update Firmware") : shown("Restore Defaults")) + QStringLiteral("...");
     for (int i = 0; i + 1 < flash.size(); ++i) {
         QVERIFY2(!flash[i].controls && !flash[i].settings, qPrintable(QString::number(i)));
         QCOMPARE(flash[i].label, running);
@@ -493,8 +506,7 @@ void tst_MainWindow::catalogDownloadFails()
     QTRY_VERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
     QVERIFY(widget<QPushButton>("pushButton_Restore")->isEnabled());
     QVERIFY(widget<QComboBox>("comboBox_Version")->isEnabled());
-    QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(),
-             QStringLiteral("Current Firmware Version | 5.6.0"));
+    QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(), versionLine(QStringLiteral("5.6.0")));
     QVERIFY(!m_device->isBusy());
 }
 
@@ -530,8 +542,8 @@ void tst_MainWindow::fileOperation()
 
     QCOMPARE(m_dialogCalls.size(), 1);
     QCOMPARE(m_dialogCalls[0].kind, MainWindow::FileDialogKind::Open);
-    QCOMPARE(m_dialogCalls[0].caption, QStringLiteral("Open Firmware"));
-    QCOMPARE(m_dialogCalls[0].filter, QStringLiteral("Firmware Files (*.bin *.hfw)"));
+    QCOMPARE(m_dialogCalls[0].caption, shown("Open Firmware"));
+    QCOMPARE(m_dialogCalls[0].filter, shown("Firmware Files (*.bin *.hfw)"));
     QCOMPARE(m_dialogCalls[0].folder,
              QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
     QVERIFY(messages()->isVisible());
@@ -541,11 +553,11 @@ void tst_MainWindow::fileOperation()
     QVERIFY(button->isVisible());
     button->click();
     QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(),
-             (update ? QStringLiteral("Update Firmware ") : QStringLiteral("Restore Defaults ")) +
+             (update ? shown("Update Firmware") : shown("Restore Defaults")) + QLatin1Char(' ') +
                  version + QStringLiteral("..."));
     QTRY_VERIFY_WITH_TIMEOUT(messageShown("HalVern Firmware Tool", success), kTimeoutMs);
-    QTRY_COMPARE_WITH_TIMEOUT(widget<QLabel>("label_CurrentVersion")->text(),
-                              "Current Firmware Version | " + version, kTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(widget<QLabel>("label_CurrentVersion")->text(), versionLine(version),
+                              kTimeoutMs);
 }
 
 void tst_MainWindow::fileRefused_data()
@@ -592,7 +604,7 @@ void tst_MainWindow::emptyFirmwareFileLeavesControlsUsable()
     QVERIFY(widget<QPushButton>("pushButton_Restore")->isEnabled());
     QVERIFY(widget<QToolButton>("toolButton_Settings")->isEnabled());
     QTRY_COMPARE(widget<QLabel>("label_CurrentVersion")->text(),
-                 QStringLiteral("Current Firmware Version | 5.6.0"));
+                 versionLine(QStringLiteral("5.6.0")));
 }
 
 void tst_MainWindow::secondOperationRefusedWhileBusy()
@@ -619,6 +631,10 @@ void tst_MainWindow::secondOperationRefusedWhileBusy()
     QTRY_VERIFY(messageShown("Waring", "HalVern M7 is busy, please wait."));
     QCOMPARE(m_dialogCalls.size(), 2); // the restore asked for no file
     dismissMessage();
+    QSignalSpy backups(m_device, &DeviceFlash::dataBackupProgressChanged);
+    emit m_settings->dataBackup();
+    QTRY_VERIFY(messageShown("Waring", "HalVern M7 is busy, please wait."));
+    dismissMessage();
 
     adapter->setReportDelay(std::chrono::microseconds(0));
     QTRY_VERIFY_WITH_TIMEOUT(messageShown("HalVern Firmware Tool", "Update successfully!"),
@@ -628,6 +644,7 @@ void tst_MainWindow::secondOperationRefusedWhileBusy()
     for (const sim::ReceivedCommand &command : adapter->commands())
         erases += command.code == sim::SimAdapter::kCommandErase ? 1 : 0;
     QCOMPARE(erases, 1);
+    QCOMPARE(backups.size(), 0);
 }
 
 // ---- errors and closing ---------------------------------------------------------------------
@@ -642,19 +659,30 @@ void tst_MainWindow::deviceErrors_data()
     QTest::newRow("configuration lost") << 4 << "Configuration lost! Please restore defaults!";
     QTest::newRow("too large") << 5 << "Firmware file too large! Please choose another firmware.";
     QTest::newRow("write") << 6 << "Write flash failure! Please try again.";
+    QTest::newRow("backup invalid") << 7 << "Invalid backup file! Please choose another backup.";
+    QTest::newRow("backup read") << 8 << "Backup read failure! Please try again.";
+    QTest::newRow("restore unsupported")
+        << 9 << "Data restore needs firmware 5.5.0 or newer! Please update firmware.";
 }
 
 void tst_MainWindow::deviceErrors()
 {
     QFETCH(int, error);
     QFETCH(QString, text);
+    plugAdapter(adapterAt(5, 6, 0));
     makeWindow();
+    waitConnected();
     dismissMessage();
     m_settings->setProgress(3, 10);
+    m_settings->setEnabled(false);
+    widget<QPushButton>("pushButton_Update")->setEnabled(false);
     emit m_device->error(DeviceFlash::DeviceError(error));
     QTRY_VERIFY(messageShown("Error", text));
     QVERIFY(m_settings->findChild<QProgressBar *>()->isHidden());
     QVERIFY(widget<QProgressBar>("progressBar")->isHidden());
+    // The adapter is still there: what a failed flow disabled is usable again.
+    QVERIFY(m_settings->isEnabled());
+    QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
 
     // Connection 24 is made once however often the catalog ends: one error, one message.
     dismissMessage();
@@ -695,10 +723,9 @@ void tst_MainWindow::hardwareFailureCloses()
         const auto dialogs = m_window->findChildren<MessageDialog *>(Qt::FindDirectChildrenOnly);
         if (dialogs.size() == 2 && dialogs[1]->isVisible()) {
             temporary = dialogs[1];
-            QCOMPARE(temporary->findChild<QLabel *>("label_Title")->text(),
-                     QStringLiteral("Error"));
+            QCOMPARE(temporary->findChild<QLabel *>("label_Title")->text(), shown("Error"));
             QCOMPARE(temporary->findChild<QTextBrowser *>("textBrowser")->toPlainText(),
-                     QStringLiteral("Hardware failure!"));
+                     shown("Hardware failure!"));
             QVERIFY(m_window->isVisible()); // not before the user has seen it
             temporary->findChild<QPushButton *>("pushButton_MsgOK")->click();
             clicker.stop();
@@ -761,8 +788,7 @@ void tst_MainWindow::closeDuringDownload()
     QTimer::singleShot(0, widget<QPushButton>("pushButton_Update"), &QPushButton::click);
     QTimer closer;
     connect(&closer, &QTimer::timeout, this, [&] {
-        if (widget<QLabel>("label_CurrentVersion")->text() ==
-            QStringLiteral("Firmware downloading...")) {
+        if (widget<QLabel>("label_CurrentVersion")->text() == shown("Firmware downloading...")) {
             closer.stop();
             widget<QToolButton>("toolButton_Close")->click();
         }
@@ -835,7 +861,8 @@ void tst_MainWindow::firstRunErrorClosesOnOk()
     // Device errors are no longer reported: the user is only told to restart.
     emit m_device->error(DeviceFlash::DeviceError_FirmwareLost);
     QTest::qWait(50);
-    QVERIFY(messageText().startsWith(QStringLiteral("When you first install")));
+    QCOMPARE(messageText(), shown("When you first install HalVern Firmware Tool must connect "
+                                  "network, and restart HalVern Firmware Tool."));
     // A second report of the same error adds no second close request.
     emit m_cloud->syncError(SyncCloud::SyncError_FirstRunError);
     QTest::qWait(20);
@@ -879,15 +906,28 @@ void tst_MainWindow::languages()
     QCOMPARE(QApplication::font().family(), QStringLiteral("Consolas"));
     QCOMPARE(QSettings(settingsPath(), QSettings::IniFormat).value("CurrentLanguage").toInt(), 3);
     QCOMPARE(combo->currentIndex(), 3);
-    // Without a catalog installed the source texts show.
-    QCOMPARE(widget<QPushButton>("pushButton_Update")->text(), QStringLiteral("Update Firmware"));
+    // Re-translated at once, texts built in code included.
+    QCOMPARE(widget<QPushButton>("pushButton_Update")->text(),
+             QString::fromUtf8("Обновить прошивку"));
+    QCOMPARE(combo->itemText(3), QString::fromUtf8("русский"));
+    QVERIFY(widget<QLabel>("label_CurrentVersion")
+                ->text()
+                .startsWith(shown("Current Firmware Version")));
+    QVERIFY(shown("Current Firmware Version") != QStringLiteral("Current Firmware Version"));
 
     // A new start comes up in the stored language.
     m_window.reset();
     makeWindow();
     QCOMPARE(widget<QComboBox>("comboBox_Languages")->currentIndex(), 3);
     QCOMPARE(QApplication::font().family(), QStringLiteral("Consolas"));
+
+    // Back in English, the English catalog's wording shows, not the source text.
     widget<QComboBox>("comboBox_Languages")->setCurrentIndex(0);
+    dismissMessage();
+    emit m_cloud->syncError(SyncCloud::SyncError_NetworkError);
+    QTRY_VERIFY(messages()->isVisible());
+    QCOMPARE(messageTitle(), QStringLiteral("Warning"));
+    QCOMPARE(messageText(), QStringLiteral("fail to connect to cloud servers"));
 }
 
 void tst_MainWindow::unknownStoredLanguage()
@@ -910,7 +950,7 @@ void tst_MainWindow::versionChangeRebuildsLabels()
     widget<QLabel>("label_CurrentVersion")->clear();
     emit m_device->versionChanged(QStringLiteral("ignored"));
     QTRY_COMPARE(widget<QLabel>("label_CurrentVersion")->text(),
-                 QStringLiteral("Current Firmware Version | 5.6.0"));
+                 versionLine(QStringLiteral("5.6.0")));
     QCOMPARE(widget<QLabel>("label_Title")->text(),
              QStringLiteral("HalVern M7 Firmware Tool v2.3.4"));
 }
@@ -949,7 +989,7 @@ void tst_MainWindow::saveBackup()
     QTRY_VERIFY(messageShown("HalVern Firmware Tool", "successfully!"));
     QCOMPARE(m_dialogCalls.size(), 1);
     QCOMPARE(m_dialogCalls[0].kind, MainWindow::FileDialogKind::Save);
-    QCOMPARE(m_dialogCalls[0].caption, QStringLiteral("save backup"));
+    QCOMPARE(m_dialogCalls[0].caption, shown("save backup"));
     QCOMPARE(m_dialogCalls[0].filter, QStringLiteral("backup Files (*.bkp)"));
     QVERIFY(m_settings->isEnabled());
     QVERIFY(!m_settings->isVisible());
@@ -1012,7 +1052,7 @@ void tst_MainWindow::saveBackupUnwritable()
     emit m_device->dataBackupProgressChanged(BackupFile::kImageSizeV2, BackupFile::kImageSizeV2,
                                              buffer.data());
     QTRY_VERIFY(messages()->isVisible());
-    QCOMPARE(messageTitle(), QStringLiteral("Error"));
+    QCOMPARE(messageTitle(), shown("Error"));
     QCOMPARE(messageText(), QStringLiteral("The backup file could not be written: %1").arg(path));
     QVERIFY(m_settings->isEnabled());
     if (readOnlyFolder) {
@@ -1066,7 +1106,7 @@ void tst_MainWindow::restoreRefused()
     adapter->clearCommands();
     m_settings->findChild<QPushButton *>("pushButton_DataRestore")->click();
     QCOMPARE(m_dialogCalls.size(), 1);
-    QCOMPARE(m_dialogCalls[0].caption, QStringLiteral("restore"));
+    QCOMPARE(m_dialogCalls[0].caption, shown("restore"));
     QCOMPARE(m_dialogCalls[0].filter, QStringLiteral("backup Files (*.bkp)"));
     QVERIFY(messageShown("HalVern Firmware Tool", "Corrupted file/Unauthorized !"));
     QVERIFY(!m_settings->isVisible());
@@ -1094,11 +1134,8 @@ void tst_MainWindow::restoreVersionRule()
     makeWindow();
     waitConnected();
     dismissMessage();
-    QByteArray image(BackupFile::kImageSizeV2, '\0');
-    image[0] = char(0x55);
-    image[1] = 5;
-    image[2] = 6;
-    image[3] = 1;
+    const QByteArray image = sim::configImage(adapterAt(5, 6, 1));
+    QCOMPARE(image.size(), BackupFile::kImageSizeV2);
     const QString path = m_dir->filePath(QStringLiteral("adapter.bkp"));
     QVERIFY(writeFile(path, BackupFile::encode(image, m_device->serialNumber())));
     m_fileAnswers << path;
@@ -1106,9 +1143,85 @@ void tst_MainWindow::restoreVersionRule()
     emit m_settings->dataRestore();
     QVERIFY(log.contains(QStringLiteral("dataRestore \"5.6.1\"")));
     if (refused)
-        QVERIFY(messageShown("HalVern Firmware Tool", "Firmware Update Required( >= 5.6.1) !"));
+        QVERIFY(messages()->isVisible() && messageTitle() == shown("HalVern Firmware Tool") &&
+                messageText() == shown("Firmware Update Required") + "( >= 5.6.1) !");
     else
-        QVERIFY(!messages()->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(messageShown("HalVern Firmware Tool", "successfully!"),
+                                 kTimeoutMs);
+    QTRY_VERIFY(!m_device->isBusy());
+    QCOMPARE(m_device->isConnected(), true);
+}
+
+void tst_MainWindow::backupRoundTrip()
+{
+    sim::FirmwareSetup setup = adapterAt(5, 6, 0);
+    setup.macros = QByteArray(300, 'M');
+    auto adapter = plugAdapter(setup);
+    makeWindow();
+    waitConnected();
+    dismissMessage();
+    const QByteArray before = adapter->peek(0x08004000, int(BackupFile::kImageSizeV2));
+
+    const QString path = m_dir->filePath(QStringLiteral("adapter.bkp"));
+    m_fileAnswers << path << path;
+    widget<QToolButton>("toolButton_Settings")->click();
+    m_settings->findChild<QPushButton *>("pushButton_DataBackup")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(messageShown("HalVern Firmware Tool", "successfully!"), kTimeoutMs);
+    QVERIFY(!m_settings->isVisible());
+    const QByteArray file = readFile(path);
+    QCOMPARE(file.size(), qsizetype(245776));
+    QCOMPARE(BackupFile::decode(file, m_device->serialNumber()).content.first(before.size()),
+             before);
+
+    // The adapter's configuration changes; the backup brings it back.
+    sim::FirmwareSetup changed = setup;
+    changed.dataA = QByteArray(900, 'Z');
+    changed.macros = QByteArray(40, 'N');
+    sim::provision(*adapter, changed);
+    QVERIFY(adapter->peek(0x08004000, int(BackupFile::kImageSizeV2)) != before);
+    QTRY_VERIFY(!m_device->isBusy());
+    dismissMessage();
+    widget<QToolButton>("toolButton_Settings")->click();
+    m_settings->findChild<QPushButton *>("pushButton_DataRestore")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(messageShown("HalVern Firmware Tool", "successfully!"), kTimeoutMs);
+    QVERIFY(!m_settings->isVisible());
+    QTRY_VERIFY(!m_device->isBusy());
+    QCOMPARE(adapter->peek(0x08004000, int(BackupFile::kImageSizeV2)).toHex(), before.toHex());
+
+    // Another adapter cannot read it.
+    SimBus::instance().unplug(adapter);
+    m_source->send(DeviceChange::Event::RemoveComplete);
+    QTRY_COMPARE(widget<QStackedWidget>("stackedWidget")->currentWidget(),
+                 widget<QWidget>("page_Unconnected"));
+    auto other = plugAdapter(setup, 0xB372, "M7-SIM-00002");
+    m_source->send(DeviceChange::Event::Arrival);
+    waitConnected();
+    dismissMessage();
+    other->clearCommands();
+    m_fileAnswers << path;
+    emit m_settings->dataRestore();
+    QVERIFY(messageShown("HalVern Firmware Tool", "Corrupted file/Unauthorized !"));
+    QVERIFY(other->commands().isEmpty());
+}
+
+void tst_MainWindow::bootMode()
+{
+    auto adapter = plugAdapter(adapterAt(5, 6, 0));
+    makeWindow();
+    waitConnected();
+    dismissMessage();
+    widget<QToolButton>("toolButton_Settings")->click();
+    auto *combo = m_settings->findChild<QComboBox *>(QStringLiteral("comboBox"));
+    QVERIFY(combo->isVisible());
+    QCOMPARE(combo->currentIndex(), 0);
+    LogCapture log;
+    combo->setCurrentIndex(2);
+    QTRY_VERIFY_WITH_TIMEOUT(messageShown("HalVern Firmware Tool", "successfully!"), kTimeoutMs);
+    // A settings write leaves the dialog open and usable.
+    QVERIFY(m_settings->isVisible());
+    QVERIFY(m_settings->isEnabled());
+    QVERIFY(log.contains(QStringLiteral("bootModeChanged 2")));
+    QCOMPARE(quint8(adapter->peek(0x08004000 + 130, 1).at(0)), quint8(2));
 }
 
 QTEST_MAIN(tst_MainWindow)

@@ -215,6 +215,7 @@ void MainWindow::onSettingProgressChanged(qlonglong current, qlonglong total, bo
 
 void MainWindow::onSettingChanged()
 {
+    m_settingsDialog->setBootMode(m_device->bootMode(), m_device->isSupportBootMode());
     m_settingsDialog->setDataRestoreVisible(m_device->isSupportDataStore());
 }
 
@@ -264,6 +265,15 @@ void MainWindow::onDeviceError(DeviceFlash::DeviceError error)
         break;
     case DeviceFlash::DeviceError_WriteFlashFailure:
         text = tr("Write flash failure! Please try again.");
+        break;
+    case DeviceFlash::DeviceError_BackupImageInvalid:
+        text = tr("Invalid backup file! Please choose another backup.");
+        break;
+    case DeviceFlash::DeviceError_BackupReadFailure:
+        text = tr("Backup read failure! Please try again.");
+        break;
+    case DeviceFlash::DeviceError_RestoreNotSupported:
+        text = tr("Data restore needs firmware 5.5.0 or newer! Please update firmware.");
         break;
     }
     if (text.isEmpty())
@@ -568,22 +578,31 @@ void MainWindow::restoreBackup()
                                          QStringLiteral("( >= %1) !").arg(version));
         return;
     }
+    // The file dialog ran its own event loop: something may have started meanwhile.
     if (refuseWhileBusy())
         return;
-    qWarning() << "dataRestore is not available in this build";
+    QByteArray content = contents.content;
+    m_device->dataRestore(content, version);
+    markOperationStarted();
 }
 
 void MainWindow::startDataBackup()
 {
     if (refuseWhileBusy())
         return;
-    qWarning() << "dataBackup is not available in this build";
+    m_device->dataBackup();
+    markOperationStarted();
 }
 
 void MainWindow::selectBootMode(int mode)
 {
-    if (refuseWhileBusy())
+    if (refuseWhileBusy()) {
+        // The dialog already shows the new mode; put back the one the adapter keeps.
+        onSettingChanged();
         return;
+    }
+    m_device->selectBootMode(mode);
+    markOperationStarted();
     qDebug() << "bootModeChanged" << mode;
 }
 
@@ -651,7 +670,9 @@ bool MainWindow::refuseWhileBusy()
 
 void MainWindow::markOperationStarted()
 {
-    m_operationStarting = true;
+    // Every launcher does nothing without an open adapter, and then no idle report would
+    // ever clear the mark.
+    m_operationStarting = m_device->isConnected();
 }
 
 void MainWindow::enableFlowControls(bool enabled)
