@@ -1,11 +1,61 @@
+#include "app/SingleApplication.h"
 #include "ui/MainWindow.h"
 
-#include <QApplication>
+#include <QDebug>
+#include <QFontDatabase>
+#include <QStringList>
+#include <QUrl>
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
+    // Per-user guard; a later start stays quiet at start and sends its notice below instead.
+    SingleApplication app(argc, argv, true, SingleApplication::PerUserMode, 1000, QString());
+
+    // The identity decides the per-user data directory, so it comes before the window.
+    QCoreApplication::setApplicationName(QStringLiteral("HalVern M7 Firmware Tool"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("2.3.4"));
+    QCoreApplication::setOrganizationName(QStringLiteral("HalVern"));
+    QCoreApplication::setOrganizationDomain(QUrl(QStringLiteral(HALVERN_SERVER_URL)).host());
+
+    const QStringList fonts = {
+        QStringLiteral(":/fonts/cn-msyh.ttf"),
+        QStringLiteral(":/fonts/en-micross.ttf"),
+        QStringLiteral(":/fonts/jp-msgothic.ttf"),
+        QStringLiteral(":/fonts/ru-consola.ttf"),
+        QStringLiteral(":/fonts/arbutusslab-regular.ttf"),
+        QStringLiteral(":/fonts/FontAwesome.otf"),
+    };
+    for (const QString &path : fonts) {
+        const int id = QFontDatabase::addApplicationFont(path);
+        if (id < 0)
+            qWarning() << path << "could not be loaded!";
+        else
+            qDebug() << "App Font Families:" << id << QFontDatabase::applicationFontFamilies(id);
+    }
+
     MainWindow window;
+
+    if (app.isSecondaryInstance()) {
+        const QString notice =
+            QCoreApplication::translate("QObject", "HalVern Firmware Tool is already running!");
+        app.sendToPrimary(notice.toUtf8(), 100);
+        return 0;
+    }
+
+    QObject::connect(
+        &app, &SingleApplication::instanceStarted, &app,
+        [&window] {
+            window.raise();
+            window.activateWindow();
+        },
+        Qt::DirectConnection);
+    QObject::connect(
+        &app, &SingleApplication::receivedMessage, &app,
+        [&window](quint32, const QByteArray &message) {
+            window.showMessage(QCoreApplication::translate("QObject", "Message"),
+                               QString::fromUtf8(message));
+        },
+        Qt::DirectConnection);
     window.show();
     return app.exec();
 }

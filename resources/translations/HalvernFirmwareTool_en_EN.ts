@@ -4,6 +4,10 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>Backup read failure! Please try again.</source>
+        <translation>Backup read failure! Please try again.</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
     </message>
@@ -28,6 +32,10 @@
         <translation>Current Firmware Version</translation>
     </message>
     <message>
+        <source>Data restore needs firmware 5.5.0 or newer! Please update firmware.</source>
+        <translation>Data restore needs firmware 5.5.0 or newer! Please update firmware.</translation>
+    </message>
+    <message>
         <source>Empty file or wrong version!</source>
         <translation>Empty file or wrong version!</translation>
     </message>
@@ -48,6 +56,10 @@
         <translation>Error</translation>
     </message>
     <message>
+        <source>Firmware</source>
+        <translation>Firmware</translation>
+    </message>
+    <message>
         <source>Firmware Files (*.bin *.hfw)</source>
         <translation>Firmware Files (*.bin *.hfw)</translation>
     </message>
@@ -64,6 +76,10 @@
         <translation>Download firmware</translation>
     </message>
     <message>
+        <source>Firmware file too large! Please choose another firmware.</source>
+        <translation>Firmware file too large! Please choose another firmware.</translation>
+    </message>
+    <message>
         <source>Firmware lost! Please update firmware!</source>
         <translation>Firmware lost! Please update firmware!</translation>
     </message>
@@ -76,8 +92,16 @@
         <translation>HalVern Firmware Tool</translation>
     </message>
     <message>
+        <source>HalVern M7 is busy, please wait.</source>
+        <translation>HalVern M7 is busy, please wait.</translation>
+    </message>
+    <message>
         <source>Hardware failure!</source>
         <translation>Hardware failure!</translation>
+    </message>
+    <message>
+        <source>Invalid backup file! Please choose another backup.</source>
+        <translation>Invalid backup file! Please choose another backup.</translation>
     </message>
     <message>
         <source>Japanese</source>
@@ -108,6 +132,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>The backup file could not be written: %1</source>
+        <translation>The backup file could not be written: %1</translation>
+    </message>
+    <message>
         <source>The firmware downloaded and checksum error.</source>
         <translation>Firmware file error!</translation>
     </message>
@@ -120,12 +148,20 @@
         <translation>fail to connect to cloud servers</translation>
     </message>
     <message>
+        <source>Unknown device error %1!</source>
+        <translation>Unknown device error %1!</translation>
+    </message>
+    <message>
         <source>Update Firmware</source>
         <translation>Update Firmware</translation>
     </message>
     <message>
         <source>Update successfully!</source>
         <translation>Update successfully!</translation>
+    </message>
+    <message>
+        <source>Version</source>
+        <translation>Version</translation>
     </message>
     <message>
         <source>Version Change LOG</source>
@@ -138,6 +174,10 @@
     <message>
         <source>When you first install HalVern Firmware Tool must connect network, and restart HalVern Firmware Tool.</source>
         <translation>fail to connect to cloud servers</translation>
+    </message>
+    <message>
+        <source>Write flash failure! Please try again.</source>
+        <translation>Write flash failure! Please try again.</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>

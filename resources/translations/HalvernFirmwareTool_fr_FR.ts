@@ -4,6 +4,10 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>Backup read failure! Please try again.</source>
+        <translation>Échec de la lecture de la sauvegarde ! Réessayez.</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
     </message>
@@ -28,6 +32,10 @@
         <translation>Version actuelle du firmware</translation>
     </message>
     <message>
+        <source>Data restore needs firmware 5.5.0 or newer! Please update firmware.</source>
+        <translation>La restauration des données nécessite le firmware 5.5.0 ou plus récent ! Mettez à jour le firmware.</translation>
+    </message>
+    <message>
         <source>Empty file or wrong version!</source>
         <translation>Fichier vide ou version incorrecte !</translation>
     </message>
@@ -48,6 +56,10 @@
         <translation>Erreur</translation>
     </message>
     <message>
+        <source>Firmware</source>
+        <translation>Firmware</translation>
+    </message>
+    <message>
         <source>Firmware Files (*.bin *.hfw)</source>
         <translation>Firmware Files (*.bin *.hfw)</translation>
     </message>
@@ -64,6 +76,10 @@
         <translation>Téléchargement du firmware…</translation>
     </message>
     <message>
+        <source>Firmware file too large! Please choose another firmware.</source>
+        <translation>Fichier de firmware trop volumineux ! Choisissez un autre firmware.</translation>
+    </message>
+    <message>
         <source>Firmware lost! Please update firmware!</source>
         <translation>Firmware perdu ! Veuillez mettre à jour le firmware !</translation>
     </message>
@@ -76,8 +92,16 @@
         <translation>HalVern Firmware Tool</translation>
     </message>
     <message>
+        <source>HalVern M7 is busy, please wait.</source>
+        <translation>Le HalVern M7 est occupé, veuillez patienter.</translation>
+    </message>
+    <message>
         <source>Hardware failure!</source>
         <translation>Défaillance matérielle !</translation>
+    </message>
+    <message>
+        <source>Invalid backup file! Please choose another backup.</source>
+        <translation>Fichier de sauvegarde non valide ! Choisissez une autre sauvegarde.</translation>
     </message>
     <message>
         <source>Japanese</source>
@@ -108,6 +132,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>The backup file could not be written: %1</source>
+        <translation>Impossible d'écrire le fichier de sauvegarde : %1</translation>
+    </message>
+    <message>
         <source>The firmware downloaded and checksum error.</source>
         <translation>Erreur de somme de contrôle du firmware téléchargé.</translation>
     </message>
@@ -120,12 +148,20 @@
         <translation>Erreur réseau, vérifiez la connexion et réessayez.</translation>
     </message>
     <message>
+        <source>Unknown device error %1!</source>
+        <translation>Erreur d'appareil inconnue %1 !</translation>
+    </message>
+    <message>
         <source>Update Firmware</source>
         <translation>Mettre à jour le firmware</translation>
     </message>
     <message>
         <source>Update successfully!</source>
         <translation>Mise à jour réussie !</translation>
+    </message>
+    <message>
+        <source>Version</source>
+        <translation>Version</translation>
     </message>
     <message>
         <source>Version Change LOG</source>
@@ -138,6 +174,10 @@
     <message>
         <source>When you first install HalVern Firmware Tool must connect network, and restart HalVern Firmware Tool.</source>
         <translation>Au premier lancement, HalVern Firmware Tool a besoin du réseau : connectez-vous et redémarrez-le.</translation>
+    </message>
+    <message>
+        <source>Write flash failure! Please try again.</source>
+        <translation>Échec de l'écriture de la mémoire flash ! Réessayez.</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>

@@ -4,6 +4,10 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>Backup read failure! Please try again.</source>
+        <translation>バックアップの読み取りに失敗しました！もう一度お試しください。</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
     </message>
@@ -28,6 +32,10 @@
         <translation>現在のファームウェアバージョン</translation>
     </message>
     <message>
+        <source>Data restore needs firmware 5.5.0 or newer! Please update firmware.</source>
+        <translation>データ復元にはファームウェア 5.5.0 以降が必要です！ファームウェアを更新してください。</translation>
+    </message>
+    <message>
         <source>Empty file or wrong version!</source>
         <translation>ファイルが空か、バージョンが正しくありません！</translation>
     </message>
@@ -48,6 +56,10 @@
         <translation>エラー</translation>
     </message>
     <message>
+        <source>Firmware</source>
+        <translation>ファームウェア</translation>
+    </message>
+    <message>
         <source>Firmware Files (*.bin *.hfw)</source>
         <translation>Firmware Files (*.bin *.hfw)</translation>
     </message>
@@ -64,6 +76,10 @@
         <translation>ファームウェアをダウンロード中…</translation>
     </message>
     <message>
+        <source>Firmware file too large! Please choose another firmware.</source>
+        <translation>ファームウェアファイルが大きすぎます！別のファームウェアを選んでください。</translation>
+    </message>
+    <message>
         <source>Firmware lost! Please update firmware!</source>
         <translation>ファームウェアが失われました！ファームウェアを更新してください！</translation>
     </message>
@@ -76,8 +92,16 @@
         <translation>HalVern ファームウェアツール</translation>
     </message>
     <message>
+        <source>HalVern M7 is busy, please wait.</source>
+        <translation>HalVern M7 は処理中です。お待ちください。</translation>
+    </message>
+    <message>
         <source>Hardware failure!</source>
         <translation>ハードウェアの故障です！</translation>
+    </message>
+    <message>
+        <source>Invalid backup file! Please choose another backup.</source>
+        <translation>バックアップファイルが無効です！別のバックアップを選んでください。</translation>
     </message>
     <message>
         <source>Japanese</source>
@@ -108,6 +132,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>The backup file could not be written: %1</source>
+        <translation>バックアップファイルを書き込めません：%1</translation>
+    </message>
+    <message>
         <source>The firmware downloaded and checksum error.</source>
         <translation>ダウンロードしたファームウェアのチェックサムエラーです。</translation>
     </message>
@@ -120,12 +148,20 @@
         <translation>ネットワークエラーです。接続を確認して再試行してください。</translation>
     </message>
     <message>
+        <source>Unknown device error %1!</source>
+        <translation>不明なデバイスエラー %1！</translation>
+    </message>
+    <message>
         <source>Update Firmware</source>
         <translation>ファームウェアを更新</translation>
     </message>
     <message>
         <source>Update successfully!</source>
         <translation>更新に成功しました！</translation>
+    </message>
+    <message>
+        <source>Version</source>
+        <translation>バージョン</translation>
     </message>
     <message>
         <source>Version Change LOG</source>
@@ -138,6 +174,10 @@
     <message>
         <source>When you first install HalVern Firmware Tool must connect network, and restart HalVern Firmware Tool.</source>
         <translation>HalVern ファームウェアツールを初めてインストールするときはネットワークに接続し、HalVern ファームウェアツールを再起動してください。</translation>
+    </message>
+    <message>
+        <source>Write flash failure! Please try again.</source>
+        <translation>フラッシュへの書き込みに失敗しました！もう一度お試しください。</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>

@@ -4,6 +4,10 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>Backup read failure! Please try again.</source>
+        <translation>Ошибка чтения резервной копии! Повторите попытку.</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
     </message>
@@ -28,6 +32,10 @@
         <translation>Текущая версия прошивки</translation>
     </message>
     <message>
+        <source>Data restore needs firmware 5.5.0 or newer! Please update firmware.</source>
+        <translation>Для восстановления данных нужна прошивка 5.5.0 или новее! Обновите прошивку.</translation>
+    </message>
+    <message>
         <source>Empty file or wrong version!</source>
         <translation>Пустой файл или неверная версия!</translation>
     </message>
@@ -48,6 +56,10 @@
         <translation>Ошибка</translation>
     </message>
     <message>
+        <source>Firmware</source>
+        <translation>Прошивка</translation>
+    </message>
+    <message>
         <source>Firmware Files (*.bin *.hfw)</source>
         <translation>Firmware Files (*.bin *.hfw)</translation>
     </message>
@@ -64,6 +76,10 @@
         <translation>Загрузка прошивки…</translation>
     </message>
     <message>
+        <source>Firmware file too large! Please choose another firmware.</source>
+        <translation>Файл прошивки слишком большой! Выберите другую прошивку.</translation>
+    </message>
+    <message>
         <source>Firmware lost! Please update firmware!</source>
         <translation>Прошивка потеряна! Обновите прошивку!</translation>
     </message>
@@ -76,8 +92,16 @@
         <translation>HalVern Firmware Tool</translation>
     </message>
     <message>
+        <source>HalVern M7 is busy, please wait.</source>
+        <translation>HalVern M7 занят, подождите.</translation>
+    </message>
+    <message>
         <source>Hardware failure!</source>
         <translation>Аппаратный сбой!</translation>
+    </message>
+    <message>
+        <source>Invalid backup file! Please choose another backup.</source>
+        <translation>Недопустимый файл резервной копии! Выберите другой.</translation>
     </message>
     <message>
         <source>Japanese</source>
@@ -108,6 +132,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>The backup file could not be written: %1</source>
+        <translation>Не удалось записать файл резервной копии: %1</translation>
+    </message>
+    <message>
         <source>The firmware downloaded and checksum error.</source>
         <translation>Ошибка контрольной суммы загруженной прошивки.</translation>
     </message>
@@ -120,12 +148,20 @@
         <translation>Ошибка сети, проверьте подключение и повторите.</translation>
     </message>
     <message>
+        <source>Unknown device error %1!</source>
+        <translation>Неизвестная ошибка устройства %1!</translation>
+    </message>
+    <message>
         <source>Update Firmware</source>
         <translation>Обновить прошивку</translation>
     </message>
     <message>
         <source>Update successfully!</source>
         <translation>Обновление выполнено!</translation>
+    </message>
+    <message>
+        <source>Version</source>
+        <translation>Версия</translation>
     </message>
     <message>
         <source>Version Change LOG</source>
@@ -138,6 +174,10 @@
     <message>
         <source>When you first install HalVern Firmware Tool must connect network, and restart HalVern Firmware Tool.</source>
         <translation>При первом запуске HalVern Firmware Tool нужна сеть: подключитесь и перезапустите программу.</translation>
+    </message>
+    <message>
+        <source>Write flash failure! Please try again.</source>
+        <translation>Ошибка записи флеш-памяти! Повторите попытку.</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>

@@ -4,6 +4,10 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>Backup read failure! Please try again.</source>
+        <translation>读取备份失败！请重试。</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
     </message>
@@ -28,6 +32,10 @@
         <translation>当前固件版本</translation>
     </message>
     <message>
+        <source>Data restore needs firmware 5.5.0 or newer! Please update firmware.</source>
+        <translation>数据恢复需要 5.5.0 或更新的固件！请更新固件。</translation>
+    </message>
+    <message>
         <source>Empty file or wrong version!</source>
         <translation>文件为空或版本错误！</translation>
     </message>
@@ -48,6 +56,10 @@
         <translation>错误</translation>
     </message>
     <message>
+        <source>Firmware</source>
+        <translation>固件</translation>
+    </message>
+    <message>
         <source>Firmware Files (*.bin *.hfw)</source>
         <translation>Firmware Files (*.bin *.hfw)</translation>
     </message>
@@ -64,6 +76,10 @@
         <translation>正在下载固件…</translation>
     </message>
     <message>
+        <source>Firmware file too large! Please choose another firmware.</source>
+        <translation>固件文件过大！请选择其他固件。</translation>
+    </message>
+    <message>
         <source>Firmware lost! Please update firmware!</source>
         <translation>固件丢失！请更新固件！</translation>
     </message>
@@ -76,8 +92,16 @@
         <translation>HalVern 固件工具</translation>
     </message>
     <message>
+        <source>HalVern M7 is busy, please wait.</source>
+        <translation>HalVern M7 正忙，请稍候。</translation>
+    </message>
+    <message>
         <source>Hardware failure!</source>
         <translation>硬件故障！</translation>
+    </message>
+    <message>
+        <source>Invalid backup file! Please choose another backup.</source>
+        <translation>备份文件无效！请选择其他备份。</translation>
     </message>
     <message>
         <source>Japanese</source>
@@ -108,6 +132,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>The backup file could not be written: %1</source>
+        <translation>无法写入备份文件：%1</translation>
+    </message>
+    <message>
         <source>The firmware downloaded and checksum error.</source>
         <translation>下载的固件校验错误。</translation>
     </message>
@@ -120,12 +148,20 @@
         <translation>网络错误，请检查连接后重试。</translation>
     </message>
     <message>
+        <source>Unknown device error %1!</source>
+        <translation>未知设备错误 %1！</translation>
+    </message>
+    <message>
         <source>Update Firmware</source>
         <translation>更新固件</translation>
     </message>
     <message>
         <source>Update successfully!</source>
         <translation>更新成功！</translation>
+    </message>
+    <message>
+        <source>Version</source>
+        <translation>版本</translation>
     </message>
     <message>
         <source>Version Change LOG</source>
@@ -138,6 +174,10 @@
     <message>
         <source>When you first install HalVern Firmware Tool must connect network, and restart HalVern Firmware Tool.</source>
         <translation>首次安装 HalVern 固件工具时必须连接网络，然后重新启动 HalVern 固件工具。</translation>
+    </message>
+    <message>
+        <source>Write flash failure! Please try again.</source>
+        <translation>写入闪存失败！请重试。</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>

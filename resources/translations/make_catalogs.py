@@ -118,7 +118,38 @@ TEXTS = [
 ]
 
 # Texts the tool shows beyond the 48 above (messages for failures it reports itself).
-EXTRA_TEXTS = []
+EXTRA_TEXTS = [
+    ("MainWindow", "Version", None, "版本", "バージョン", "Версия", "Version"),
+    ("MainWindow", "Firmware", None, "固件", "ファームウェア", "Прошивка", "Firmware"),
+    ("MainWindow", "HalVern M7 is busy, please wait.", None,
+     "HalVern M7 正忙，请稍候。", "HalVern M7 は処理中です。お待ちください。",
+     "HalVern M7 занят, подождите.", "Le HalVern M7 est occupé, veuillez patienter."),
+    ("MainWindow", "The backup file could not be written: %1", None,
+     "无法写入备份文件：%1", "バックアップファイルを書き込めません：%1",
+     "Не удалось записать файл резервной копии: %1", "Impossible d'écrire le fichier de sauvegarde : %1"),
+    ("MainWindow", "Firmware file too large! Please choose another firmware.", None,
+     "固件文件过大！请选择其他固件。", "ファームウェアファイルが大きすぎます！別のファームウェアを選んでください。",
+     "Файл прошивки слишком большой! Выберите другую прошивку.",
+     "Fichier de firmware trop volumineux ! Choisissez un autre firmware."),
+    ("MainWindow", "Write flash failure! Please try again.", None,
+     "写入闪存失败！请重试。", "フラッシュへの書き込みに失敗しました！もう一度お試しください。",
+     "Ошибка записи флеш-памяти! Повторите попытку.", "Échec de l'écriture de la mémoire flash ! Réessayez."),
+    ("MainWindow", "Invalid backup file! Please choose another backup.", None,
+     "备份文件无效！请选择其他备份。", "バックアップファイルが無効です！別のバックアップを選んでください。",
+     "Недопустимый файл резервной копии! Выберите другой.",
+     "Fichier de sauvegarde non valide ! Choisissez une autre sauvegarde."),
+    ("MainWindow", "Backup read failure! Please try again.", None,
+     "读取备份失败！请重试。", "バックアップの読み取りに失敗しました！もう一度お試しください。",
+     "Ошибка чтения резервной копии! Повторите попытку.", "Échec de la lecture de la sauvegarde ! Réessayez."),
+    ("MainWindow", "Data restore needs firmware 5.5.0 or newer! Please update firmware.", None,
+     "数据恢复需要 5.5.0 或更新的固件！请更新固件。",
+     "データ復元にはファームウェア 5.5.0 以降が必要です！ファームウェアを更新してください。",
+     "Для восстановления данных нужна прошивка 5.5.0 или новее! Обновите прошивку.",
+     "La restauration des données nécessite le firmware 5.5.0 ou plus récent ! Mettez à jour le firmware."),
+    ("MainWindow", "Unknown device error %1!", None,
+     "未知设备错误 %1！", "不明なデバイスエラー %1！", "Неизвестная ошибка устройства %1!",
+     "Erreur d'appareil inconnue %1 !"),
+]
 
 
 def write_catalog(index, file_code, language):
