@@ -120,6 +120,8 @@ private slots:
     void adapterBeforeCatalog();
     void noAdapter();
     void unplugClosesDialogs();
+    void unplugDuringOperation_data();
+    void unplugDuringOperation();
     void progressBar_data();
     void progressBar();
 
@@ -373,6 +375,71 @@ void tst_MainWindow::unplugClosesDialogs()
     waitConnected();
     QVERIFY(widget<QToolButton>("toolButton_Settings")->isEnabled());
     QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
+}
+
+void tst_MainWindow::unplugDuringOperation_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::newRow("update") << "update";
+    QTest::newRow("backup") << "backup";
+    QTest::newRow("restore") << "restore";
+}
+
+// Pulled out in the middle of a long operation: it ends by itself with busy cleared, the window
+// shows the unconnected page, and once plugged in again a factory restore makes the adapter
+// whole, whatever the interrupted write left behind.
+void tst_MainWindow::unplugDuringOperation()
+{
+    QFETCH(QString, operation);
+    auto adapter = plugAdapter(adapterAt(5, 6, 0));
+    makeWindow();
+    waitConnected();
+    dismissMessage();
+    const QString backup = m_dir->filePath(QStringLiteral("adapter.bkp"));
+    QVERIFY(writeFile(backup,
+                      BackupFile::encode(adapter->peek(0x08004000, int(BackupFile::kImageSizeV2)),
+                                         m_device->serialNumber())));
+    adapter->setReportDelay(std::chrono::microseconds(300));
+    const int before = adapter->exchangeCount();
+    if (operation == "update") {
+        widget<QPushButton>("pushButton_Update")->click();
+    } else {
+        m_fileAnswers << backup;
+        widget<QToolButton>("toolButton_Settings")->click();
+        m_settings
+            ->findChild<QPushButton *>(operation == "backup" ? "pushButton_DataBackup"
+                                                             : "pushButton_DataRestore")
+            ->click();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(adapter->exchangeCount() > before + 100, kTimeoutMs);
+    QVERIFY(m_device->isBusy());
+    SimBus::instance().unplug(adapter);
+    m_source->send(DeviceChange::Event::RemoveComplete);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_device->isBusy(), kTimeoutMs);
+    QTRY_COMPARE(widget<QStackedWidget>("stackedWidget")->currentWidget(),
+                 widget<QWidget>("page_Unconnected"));
+    QVERIFY(!m_device->isConnected());
+
+    adapter->setReportDelay(std::chrono::microseconds(0));
+    SimBus::instance().plug(adapter);
+    m_source->send(DeviceChange::Event::Arrival);
+    waitConnected();
+    dismissMessage();
+    widget<QComboBox>("comboBox_Version")->setCurrentIndex(0);
+    widget<QPushButton>("pushButton_Restore")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(messageShown("HalVern Firmware Tool", "Restored successfully!"),
+                             kTimeoutMs);
+    QTRY_VERIFY(!m_device->isBusy());
+
+    // A fresh session reads the restored adapter without a single complaint.
+    DeviceFlash fresh;
+    QSignalSpy errors(&fresh, &DeviceFlash::error);
+    QSignalSpy busy(&fresh, &DeviceFlash::isBusyChanged);
+    fresh.connected();
+    QTRY_COMPARE_WITH_TIMEOUT(busy.size(), 2, kTimeoutMs);
+    QVERIFY(fresh.isConnected());
+    QCOMPARE(errors.size(), 0);
+    QCOMPARE(fresh.version(), QStringLiteral("5.7.0"));
 }
 
 void tst_MainWindow::progressBar_data()
