@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QEventLoop>
+#include <QPointer>
 #include <QFile>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -237,13 +238,22 @@ QString SyncCloud::getFirmware(int index)
     QNetworkReply *reply = get(QNetworkRequest(QUrl(download)));
     connect(reply, &QNetworkReply::downloadProgress, this, &SyncCloud::downloadFirmwareProgress);
     guardReply(reply, m_downloadDeadlineMs, MaxFirmwareBytes);
-    connect(reply, &QNetworkReply::finished, this, [this, &loop, &result, reply, path, checksum] {
+    // The loop is the context: the handler writes into this frame, so it must never run once
+    // the frame is gone (the loop can end early when the application quits).
+    connect(reply, &QNetworkReply::finished, &loop, [this, &loop, &result, reply, path, checksum] {
         onFirmwareFinished(&loop, &result, reply, path, checksum);
     });
 
     qDebug() << "firmware download...";
+    const QPointer<QNetworkReply> pending(reply); // the handler may already have deleted it
     loop.exec();
     qDebug() << "firmware finshed.";
+    if (pending && !pending->isFinished()) {
+        QNetworkReply *reply = pending;
+        reply->disconnect(&loop);
+        reply->abort();
+        reply->deleteLater();
+    }
     return result;
 }
 

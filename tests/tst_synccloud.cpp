@@ -156,7 +156,7 @@ std::unique_ptr<SyncCloud> tst_SyncCloud::makeCloud()
     auto cloud = std::make_unique<SyncCloud>();
     cloud->setServerUrl(m_server->url());
     cloud->setProxy(QNetworkProxy::NoProxy);
-    cloud->setTransferTimeout(400);
+    cloud->setTransferTimeout(800);
     cloud->setCatalogDeadline(1500);
     cloud->setDownloadDeadline(1500);
     return cloud;
