@@ -1,9 +1,7 @@
+#include "app/ApplicationFonts.h"
 #include "app/SingleApplication.h"
 #include "ui/MainWindow.h"
 
-#include <QDebug>
-#include <QFontDatabase>
-#include <QStringList>
 #include <QUrl>
 
 int main(int argc, char *argv[])
@@ -17,21 +15,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("HalVern"));
     QCoreApplication::setOrganizationDomain(QUrl(QStringLiteral(HALVERN_SERVER_URL)).host());
 
-    const QStringList fonts = {
-        QStringLiteral(":/fonts/cn-msyh.ttf"),
-        QStringLiteral(":/fonts/en-micross.ttf"),
-        QStringLiteral(":/fonts/jp-msgothic.ttf"),
-        QStringLiteral(":/fonts/ru-consola.ttf"),
-        QStringLiteral(":/fonts/arbutusslab-regular.ttf"),
-        QStringLiteral(":/fonts/FontAwesome.otf"),
-    };
-    for (const QString &path : fonts) {
-        const int id = QFontDatabase::addApplicationFont(path);
-        if (id < 0)
-            qWarning() << path << "could not be loaded!";
-        else
-            qDebug() << "App Font Families:" << id << QFontDatabase::applicationFontFamilies(id);
-    }
+    loadApplicationFonts(applicationFontPaths());
 
     MainWindow window;
 

@@ -1,19 +1,147 @@
 // The five catalogs compiled into the bundle: every one loads and carries the wording the
 // interface relies on.
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTranslator>
+#include <QXmlStreamReader>
 #include <QtTest>
+
+namespace {
+
+using Key = QPair<QString, QString>; // context, source text
+
+// Every text the program looks up: tr() in each window class, the forms' translatable strings
+// and the notices main() translates.
+QSet<Key> textsTheCodeTranslates()
+{
+    QSet<Key> texts;
+    const QDir root(QStringLiteral(HALVERN_SOURCE_DIR));
+    // tr( followed by one or more adjacent string literals, which the compiler joins.
+    const QRegularExpression trCall(
+        QStringLiteral("\\btr\\(\\s*((?:\"(?:[^\"\\\\]|\\\\.)*\"\\s*)+)[,)]"));
+    const QRegularExpression literal(QStringLiteral("\"((?:[^\"\\\\]|\\\\.)*)\""));
+    const auto joined = [&literal](const QString &literals) {
+        QString text;
+        for (auto it = literal.globalMatch(literals); it.hasNext();)
+            text += it.next().captured(1);
+        return text.replace(QStringLiteral("\\\""), QStringLiteral("\""));
+    };
+    const QRegularExpression translateCall(
+        QStringLiteral("translate\\(\\s*\"(\\w+)\",\\s*\"((?:[^\"\\\\]|\\\\.)*)\""));
+    const QStringList sources =
+        QDir(root.filePath(QStringLiteral("ui"))).entryList({QStringLiteral("*.cpp")}, QDir::Files);
+    for (const QString &name : sources) {
+        QFile file(root.filePath(QStringLiteral("ui/") + name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QString code = QString::fromUtf8(file.readAll());
+        const QString context = QFileInfo(name).completeBaseName();
+        for (auto it = trCall.globalMatch(code); it.hasNext();)
+            texts.insert({context, joined(it.next().captured(1))});
+    }
+    for (const QString &path : {QStringLiteral("app/main.cpp")}) {
+        QFile file(root.filePath(path));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QString code = QString::fromUtf8(file.readAll());
+        for (auto it = translateCall.globalMatch(code); it.hasNext();) {
+            const auto match = it.next();
+            texts.insert({match.captured(1), match.captured(2)});
+        }
+    }
+    const QStringList forms =
+        QDir(root.filePath(QStringLiteral("ui"))).entryList({QStringLiteral("*.ui")}, QDir::Files);
+    for (const QString &name : forms) {
+        QFile file(root.filePath(QStringLiteral("ui/") + name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        QXmlStreamReader xml(&file);
+        QString context;
+        while (!xml.atEnd()) {
+            if (!xml.readNextStartElement())
+                continue;
+            if (xml.name() == QLatin1String("class") && context.isEmpty()) {
+                context = xml.readElementText();
+            } else if (xml.name() == QLatin1String("string") &&
+                       xml.attributes().value(QLatin1String("notr")) != QLatin1String("true")) {
+                const QString text = xml.readElementText();
+                if (!text.isEmpty())
+                    texts.insert({context, text});
+            }
+        }
+    }
+    return texts;
+}
+
+// context -> source -> translation, with unfinished entries left out.
+QHash<Key, QString> finishedTranslations(const QString &path)
+{
+    QHash<Key, QString> result;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    QXmlStreamReader xml(&file);
+    QString context;
+    QString source;
+    while (!xml.atEnd()) {
+        if (!xml.readNextStartElement())
+            continue;
+        if (xml.name() == QLatin1String("name")) {
+            context = xml.readElementText();
+        } else if (xml.name() == QLatin1String("source")) {
+            source = xml.readElementText();
+        } else if (xml.name() == QLatin1String("translation")) {
+            const bool unfinished =
+                xml.attributes().value(QLatin1String("type")) == QLatin1String("unfinished");
+            const QString text = xml.readElementText();
+            if (!unfinished && !text.isEmpty())
+                result.insert({context, source}, text);
+        }
+    }
+    return result;
+}
+
+} // namespace
 
 class tst_Translations : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void everyTextTranslated_data();
+    void everyTextTranslated();
     void catalogs_data();
     void catalogs();
     void englishRewordings_data();
     void englishRewordings();
 };
+
+void tst_Translations::everyTextTranslated_data()
+{
+    QTest::addColumn<QString>("code");
+    for (const char *code : {"en_EN", "zh_CN", "ja_JP", "ru_RU", "fr_FR"})
+        QTest::newRow(code) << QString::fromLatin1(code);
+}
+
+// A text the code looks up but a catalog lacks would show in English in that language.
+void tst_Translations::everyTextTranslated()
+{
+    QFETCH(QString, code);
+    const QSet<Key> texts = textsTheCodeTranslates();
+    QVERIFY(texts.size() >= 48);
+    const auto catalog =
+        finishedTranslations(QStringLiteral(HALVERN_SOURCE_DIR) +
+                             QStringLiteral("/resources/translations/HalvernFirmwareTool_") + code +
+                             QStringLiteral(".ts"));
+    QStringList missing;
+    for (const Key &text : texts) {
+        if (!catalog.contains(text))
+            missing.append(text.first + QStringLiteral(": ") + text.second);
+    }
+    missing.sort();
+    QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QLatin1Char('\n'))));
+}
 
 void tst_Translations::catalogs_data()
 {

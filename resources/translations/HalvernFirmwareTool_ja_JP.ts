@@ -4,6 +4,10 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
         <source>Backup read failure! Please try again.</source>
         <translation>バックアップの読み取りに失敗しました！もう一度お試しください。</translation>
     </message>
@@ -199,6 +203,10 @@
 <context>
     <name>MessageDialog</name>
     <message>
+        <source>Dialog</source>
+        <translation>Dialog</translation>
+    </message>
+    <message>
         <source>Notification</source>
         <translation>通知</translation>
     </message>
@@ -229,6 +237,10 @@
 <context>
     <name>SettingsDialog</name>
     <message>
+        <source>Auto</source>
+        <translation>自動</translation>
+    </message>
+    <message>
         <source>Boot Mode(No Controller):</source>
         <translation>起動モード（コントローラーなし）：</translation>
     </message>
@@ -241,8 +253,32 @@
         <translation>データ復元</translation>
     </message>
     <message>
+        <source>Dialog</source>
+        <translation>Dialog</translation>
+    </message>
+    <message>
+        <source>PS4(PC)</source>
+        <translation>PS4(PC)</translation>
+    </message>
+    <message>
+        <source>PS5(KOVALT)</source>
+        <translation>PS5(KOVALT)</translation>
+    </message>
+    <message>
+        <source>PS5(Q4)</source>
+        <translation>PS5(Q4)</translation>
+    </message>
+    <message>
+        <source>SWITCH</source>
+        <translation>SWITCH</translation>
+    </message>
+    <message>
         <source>UNDEFINE</source>
         <translation>[TBD]</translation>
+    </message>
+    <message>
+        <source>XB360(PC)</source>
+        <translation>XB360(PC)</translation>
     </message>
 </context>
 </TS>

@@ -119,6 +119,17 @@ TEXTS = [
 
 # Texts the tool shows beyond the 48 above (messages for failures it reports itself).
 EXTRA_TEXTS = [
+    # Form texts: names of the adapter's modes stay as the adapter's own labels.
+    ("SettingsDialog", "Auto", None, "自动", "自動", "Авто", "Auto"),
+] + [("SettingsDialog", mode, None, mode, mode, mode, mode)
+     for mode in ("PS4(PC)", "PS5(KOVALT)", "PS5(Q4)", "SWITCH", "XB360(PC)")] + [
+    # Window titles of the frameless dialogs and an empty rich-text placeholder: never seen.
+    ("MessageDialog", "Dialog", None, "Dialog", "Dialog", "Dialog", "Dialog"),
+    ("SettingsDialog", "Dialog", None, "Dialog", "Dialog", "Dialog", "Dialog"),
+    ("MainWindow", "<html><head/><body><p><br/></p></body></html>", None,
+     "<html><head/><body><p><br/></p></body></html>", "<html><head/><body><p><br/></p></body></html>",
+     "<html><head/><body><p><br/></p></body></html>", "<html><head/><body><p><br/></p></body></html>"),
+
     ("MainWindow", "Version", None, "版本", "バージョン", "Версия", "Version"),
     ("MainWindow", "Firmware", None, "固件", "ファームウェア", "Прошивка", "Firmware"),
     ("MainWindow", "HalVern M7 is busy, please wait.", None,
