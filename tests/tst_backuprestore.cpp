@@ -2,6 +2,7 @@
 #include "device/ConfigImage.h"
 #include "device/DeviceFlash.h"
 #include "support/DeviceSignalLog.h"
+#include "support/DeviceTestSteps.h"
 #include "support/LogCapture.h"
 #include "support/SimFixture.h"
 
@@ -63,24 +64,6 @@ FirmwareSetup setupFor(const QString &version, const QByteArray &macros = {}, in
     setup.macros = macros;
     setup.macroCount = quint8(count);
     return setup;
-}
-
-void waitIdle(DeviceSignalLog &log, int times = 1)
-{
-    QTRY_VERIFY_WITH_TIMEOUT(log.count("isBusyChanged(false)") >= times, 60000);
-}
-
-void connectSession(DeviceFlash &device, DeviceSignalLog &log)
-{
-    device.connected();
-    waitIdle(log);
-    QVERIFY(device.isConnected());
-    log.clear();
-}
-
-QStringList errors(const DeviceSignalLog &log)
-{
-    return log.entries().filter(QStringLiteral("error("));
 }
 
 struct Progress

@@ -2,6 +2,7 @@
 #include "device/DeviceFlash.h"
 #include "device/FlashImage.h"
 #include "support/DeviceSignalLog.h"
+#include "support/DeviceTestSteps.h"
 #include "support/LogCapture.h"
 #include "support/SimFixture.h"
 
@@ -27,25 +28,6 @@ FirmwareSetup adapterSetup(bool v2)
     setup.dataB = QByteArray(700, 'B');
     setup.macros = v2 ? QByteArray(300, 'M') : QByteArray();
     return setup;
-}
-
-void waitIdle(DeviceSignalLog &log, int times = 1)
-{
-    QTRY_VERIFY_WITH_TIMEOUT(log.count("isBusyChanged(false)") >= times, 60000);
-}
-
-// Connects a session to the plugged adapter and waits until it is idle.
-void connectSession(DeviceFlash &device, DeviceSignalLog &log)
-{
-    device.connected();
-    waitIdle(log);
-    QVERIFY(device.isConnected());
-    log.clear();
-}
-
-QStringList errors(const DeviceSignalLog &log)
-{
-    return log.entries().filter(QStringLiteral("error("));
 }
 
 // Progress must only rise and, when nothing failed, end at its total.
