@@ -604,31 +604,34 @@ void DeviceFlash::restoreFactorySettings(const QString &path, const QString &ver
 
 void DeviceFlash::updateFirmware_v1(const QString &path, const QString &version)
 {
-    startTask([=] {
-        firmwareTask(FirmwareOperation::Update, VersionRules::ConfigLayout::V1, path, version);
-    });
+    startFirmwareTask(FirmwareOperation::Update, VersionRules::ConfigLayout::V1, path, version);
 }
 
 void DeviceFlash::updateFirmware_v2(const QString &path, const QString &version)
 {
-    startTask([=] {
-        firmwareTask(FirmwareOperation::Update, VersionRules::ConfigLayout::V2, path, version);
-    });
+    startFirmwareTask(FirmwareOperation::Update, VersionRules::ConfigLayout::V2, path, version);
 }
 
 void DeviceFlash::restoreFactorySettings_v1(const QString &path, const QString &version)
 {
-    startTask([=] {
-        firmwareTask(FirmwareOperation::FactoryRestore, VersionRules::ConfigLayout::V1, path,
-                     version);
-    });
+    startFirmwareTask(FirmwareOperation::FactoryRestore, VersionRules::ConfigLayout::V1, path,
+                      version);
 }
 
 void DeviceFlash::restoreFactorySettings_v2(const QString &path, const QString &version)
 {
-    startTask([=] {
-        firmwareTask(FirmwareOperation::FactoryRestore, VersionRules::ConfigLayout::V2, path,
-                     version);
+    startFirmwareTask(FirmwareOperation::FactoryRestore, VersionRules::ConfigLayout::V2, path,
+                      version);
+}
+
+void DeviceFlash::startFirmwareTask(FirmwareOperation operation, VersionRules::ConfigLayout layout,
+                                    const QString &path, const QString &version)
+{
+    // The task keeps copies of its own: no string data is shared with the caller's thread.
+    const QString ownPath(path.constData(), path.size());
+    const QString ownVersion(version.constData(), version.size());
+    startTask([this, operation, layout, ownPath, ownVersion] {
+        firmwareTask(operation, layout, ownPath, ownVersion);
     });
 }
 
@@ -728,8 +731,11 @@ void DeviceFlash::dataRestore(QByteArray &data, const QString &version)
         return;
     // The task copies into backupBuffer once it holds the device mutex, so a backup that is
     // still filling the buffer finishes first.
-    const QByteArray image = data.left(ConfigImages::kBackupBufferSize);
-    startTask([this, image, version] { restoreTask(image, version); });
+    // Deep copies, so that no data is shared with the caller's thread.
+    const QByteArray image(data.constData(),
+                           qMin<qsizetype>(data.size(), ConfigImages::kBackupBufferSize));
+    const QString ownVersion(version.constData(), version.size());
+    startTask([this, image, ownVersion] { restoreTask(image, ownVersion); });
 }
 
 void DeviceFlash::restoreTask(const QByteArray &data, const QString &version)

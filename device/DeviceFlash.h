@@ -169,6 +169,8 @@ private:
     void unregisterDeviceNotifications();
     bool retryOpen(quint16 vendorId, quint16 productId);
     enum class FirmwareOperation { Update, FactoryRestore };
+    void startFirmwareTask(FirmwareOperation operation, VersionRules::ConfigLayout layout,
+                           const QString &path, const QString &version);
     void firmwareTask(FirmwareOperation operation, VersionRules::ConfigLayout layout,
                       const QString &path, const QString &version);
     void updateBody(VersionRules::ConfigLayout layout, const QByteArray &firmware,

@@ -11,4 +11,4 @@ build="$root/build-$sanitizer"
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp"
 export ASAN_OPTIONS="detect_leaks=1"
 export UBSAN_OPTIONS="halt_on_error=1 print_stacktrace=1"
-ctest --test-dir "$build" --output-on-failure --no-tests=error -R 'tst_(simulator|hidexchange|devicesession|flash|backup)'
+ctest --test-dir "$build" --output-on-failure --no-tests=error -R 'tst_(simulator|hidexchange|devicesession|devicewatch|flash|backup)'
