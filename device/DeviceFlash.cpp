@@ -61,6 +61,11 @@ DeviceFlash::DeviceFlash(QWidget *parent)
     qRegisterMetaType<DeviceFlash::Halvern>("Halvern");
     qRegisterMetaType<DeviceFlash::DeviceError>("DeviceError");
     qRegisterMetaType<DeviceFlash::DeviceStatus>("DeviceStatus");
+    // Device tasks get a pool of their own: in the global one, tasks waiting for the device
+    // mutex or the open retry can take every thread while the GUI thread waits for work Qt
+    // itself runs there (image conversion), and the window freezes.
+    m_pool.setMaxThreadCount(2);
+    m_pool.setObjectName(QStringLiteral("DeviceFlash tasks"));
     m_hid = new QHidDevice(this);
 #ifdef Q_OS_WIN
     registerDeviceNotifications(parent);
@@ -97,13 +102,12 @@ void DeviceFlash::startTask(std::function<void()> body)
         ++m_runningTasks;
     }
     // Nobody waits for the future; the destructor waits for the count instead.
-    const QFuture<void> task =
-        QtConcurrent::run(QThreadPool::globalInstance(), [this, body = std::move(body)] {
-            body();
-            std::lock_guard lock(m_taskMutex);
-            --m_runningTasks;
-            m_tasksDone.notify_all();
-        });
+    const QFuture<void> task = QtConcurrent::run(&m_pool, [this, body = std::move(body)] {
+        body();
+        std::lock_guard lock(m_taskMutex);
+        --m_runningTasks;
+        m_tasksDone.notify_all();
+    });
     Q_UNUSED(task)
 }
 

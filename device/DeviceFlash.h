@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QThreadPool>
 
 #include <array>
 #include <atomic>
@@ -212,6 +213,7 @@ private:
     // Task bookkeeping uses the standard primitives so that race checkers see every hand-over.
     std::mutex m_taskMutex; // guards m_runningTasks and m_openWait
     std::condition_variable m_tasksDone;
+    QThreadPool m_pool;
     int m_runningTasks = 0;
     QEventLoop *m_openWait = nullptr;
     std::atomic<bool> m_abort{false};
