@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
@@ -120,18 +121,23 @@ SimulatedAdapterWindow::SimulatedAdapterWindow(QWidget *parent)
         QStringLiteral("pushButton_WriteSamples"), tr("Write sample firmware files"),
         [this, folder] {
             const QStringList written = writeSampleFiles(folder);
-            m_filesLabel->setText(written.isEmpty() ? tr("Could not write to %1").arg(folder)
-                                                    : tr("Written to %1:\n%2")
-                                                          .arg(QDir::toNativeSeparators(folder),
-                                                               written.join(QLatin1Char('\n'))));
+            m_filesLabel->setText(written.isEmpty() ? tr("Could not write to the folder.")
+                                                    : tr("Written:\n%1").arg(written.join('\n')));
         }));
-    m_filesLabel = new QLabel(tr("Folder: %1").arg(QDir::toNativeSeparators(folder)), this);
+    filesLayout->addWidget(new QLabel(tr("Folder:"), this));
+    // A long path without spaces: a read-only line scrolls it and lets it be copied whole.
+    auto *folderLine = new QLineEdit(QDir::toNativeSeparators(folder), this);
+    folderLine->setObjectName(QStringLiteral("lineEdit_Folder"));
+    folderLine->setReadOnly(true);
+    folderLine->setCursorPosition(0);
+    filesLayout->addWidget(folderLine);
+    m_filesLabel = new QLabel(this);
     m_filesLabel->setObjectName(QStringLiteral("label_Files"));
-    m_filesLabel->setWordWrap(true);
     m_filesLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     filesLayout->addWidget(m_filesLabel);
     layout->addWidget(files);
     layout->addStretch();
+    setMinimumWidth(460);
 
     // The tool changes the flash behind this window's back; reading it a few times a second
     // shows an update's new version as soon as it lands.
