@@ -32,9 +32,10 @@ QString interfaceName(const QByteArray &serial)
 sim::FirmwareSetup startingSetup(sim::Layout layout)
 {
     sim::FirmwareSetup setup;
+    // The tool reads the layout from the version: V1 adapters ran the firmware before 5.5.0.
     setup.major = 5;
-    setup.minor = 6;
-    setup.patch = 0;
+    setup.minor = layout == sim::Layout::V1 ? 4 : 6;
+    setup.patch = layout == sim::Layout::V1 ? 2 : 0;
     setup.layout = layout;
     setup.applicationSize = 96 * 1024;
     setup.bootMode = 0;

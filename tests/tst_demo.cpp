@@ -102,7 +102,7 @@ void tst_Demo::adapterControls()
     QVERIFY(adapterWindow.stateText().startsWith(QStringLiteral("plugged in")));
 
     adapterWindow.provision(sim::Layout::V1);
-    QVERIFY(adapterWindow.stateText().contains(QStringLiteral("layout V1")));
+    QVERIFY(adapterWindow.stateText().contains(QStringLiteral("firmware 5.4.2 | layout V1")));
     adapterWindow.breakConfiguration();
     QVERIFY(adapterWindow.stateText().contains(QStringLiteral("configuration damaged")));
 
