@@ -54,6 +54,8 @@ int main(int argc, char *argv[])
     if (screen.isValid() && x + adapterWindow.width() > screen.right())
         x = qMax(screen.left(), frame.left() - adapterWindow.width() - 12);
     adapterWindow.move(x, frame.top());
+    // Closing the tool ends the demo; the adapter window alone keeps nothing going.
+    adapterWindow.setAttribute(Qt::WA_QuitOnClose, false);
     adapterWindow.show();
 
     // A moment after the window shows, as someone plugging the adapter in would.
