@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTcpServer>
+#include <QUrl>
+
+class QTcpSocket;
+
+// The maker's web server as the demo plays it: a catalog of three firmware versions with their
+// change logs and files, on 127.0.0.1 at a port the system picks. Every answer closes the
+// connection, which is all the catalog fetch and the download need.
+class DemoCatalogServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr char kCatalogPath[] = "/download/halvernapp.json";
+
+    explicit DemoCatalogServer(QObject *parent = nullptr);
+
+    bool listen();
+    // The base address the main window is given.
+    QUrl url(const QString &path = {}) const;
+
+    static QStringList versions();
+    // The firmware file of a version: the same bytes every time.
+    static QByteArray firmware(const QString &version);
+
+private:
+    void publishCatalog();
+    void onNewConnection();
+    void onReadyRead(QTcpSocket *socket);
+
+    QTcpServer m_server;
+    QHash<QString, QByteArray> m_files; // path -> body
+};
