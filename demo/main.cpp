@@ -25,12 +25,6 @@ int main(int argc, char *argv[])
     // The catalog server is on this machine; a proxy from the environment must not sit between.
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
 
-    // The device tasks and Qt's own image conversions share the global pool; on a two-core
-    // machine an open retry plus a queued arrival fill it, and the GUI thread then waits for a
-    // conversion that never starts. A few spare threads keep the demo going there.
-    QThreadPool::globalInstance()->setMaxThreadCount(
-        qMax(8, QThreadPool::globalInstance()->maxThreadCount()));
-
     loadApplicationFonts(applicationFontPaths());
 
     DemoCatalogServer server;

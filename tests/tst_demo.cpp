@@ -40,9 +40,6 @@ void tst_Demo::initTestCase()
     QCoreApplication::setOrganizationName(QStringLiteral("HalVern"));
     QCoreApplication::setApplicationName(QStringLiteral("HalVern M7 Firmware Tool Demo"));
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
-    // As the demo's main() does: room in the global pool beside the device tasks.
-    QThreadPool::globalInstance()->setMaxThreadCount(
-        qMax(8, QThreadPool::globalInstance()->maxThreadCount()));
 }
 
 void tst_Demo::init()
