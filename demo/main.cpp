@@ -9,7 +9,6 @@
 #include <QDebug>
 #include <QNetworkProxy>
 #include <QScreen>
-#include <QThreadPool>
 #include <QTimer>
 
 int main(int argc, char *argv[])

@@ -17,7 +17,6 @@
 #include <QMetaEnum>
 #include <QMutexLocker>
 #include <QThread>
-#include <QThreadPool>
 #include <QTimer>
 #include <QWidget>
 #include <QtConcurrent/QtConcurrentRun>

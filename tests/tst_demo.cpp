@@ -12,7 +12,6 @@
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QThreadPool>
 #include <QToolButton>
 #include <QtTest>
 
