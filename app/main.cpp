@@ -1,45 +1,6 @@
-#include "app/ApplicationFonts.h"
-#include "app/SingleApplication.h"
-#include "ui/MainWindow.h"
-
-#include <QUrl>
+#include "app/ToolMain.h"
 
 int main(int argc, char *argv[])
 {
-    // Per-user guard; a later start stays quiet at start and sends its notice below instead.
-    SingleApplication app(argc, argv, true, SingleApplication::PerUserMode, 1000, QString());
-
-    // The identity decides the per-user data directory, so it comes before the window.
-    QCoreApplication::setApplicationName(QStringLiteral("HalVern M7 Firmware Tool"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("2.3.4"));
-    QCoreApplication::setOrganizationName(QStringLiteral("HalVern"));
-    QCoreApplication::setOrganizationDomain(QUrl(QStringLiteral(HALVERN_SERVER_URL)).host());
-
-    loadApplicationFonts(applicationFontPaths());
-
-    MainWindow window;
-
-    if (app.isSecondaryInstance()) {
-        const QString notice =
-            QCoreApplication::translate("QObject", "HalVern Firmware Tool is already running!");
-        app.sendToPrimary(notice.toUtf8(), 100);
-        return 0;
-    }
-
-    QObject::connect(
-        &app, &SingleApplication::instanceStarted, &app,
-        [&window] {
-            window.raise();
-            window.activateWindow();
-        },
-        Qt::DirectConnection);
-    QObject::connect(
-        &app, &SingleApplication::receivedMessage, &app,
-        [&window](quint32, const QByteArray &message) {
-            window.showMessage(QCoreApplication::translate("QObject", "Message"),
-                               QString::fromUtf8(message));
-        },
-        Qt::DirectConnection);
-    window.show();
-    return app.exec();
+    return runTool(argc, argv);
 }

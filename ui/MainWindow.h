@@ -37,6 +37,8 @@ public:
     ~MainWindow() override;
 
     void showMessage(const QString &title, const QString &text);
+    // Closes the window once the adapter is idle; an operation in progress runs to its end.
+    void safeClose();
 
     // Replaces the native file dialogs (tests answer them); an empty function restores them.
     void setFileDialog(FileDialog dialog);
@@ -53,7 +55,6 @@ private slots:
 
 private:
     void initWindow();
-    void safeClose();
     void onSafeCloseBusyChanged(bool isBusy);
     void onSyncFinished();
     void onDeviceConnectStatusChanged(bool connected, DeviceFlash::Halvern device);

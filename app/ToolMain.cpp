@@ -1,0 +1,58 @@
+#include "app/ToolMain.h"
+
+#include "app/ApplicationFonts.h"
+#include "app/SingleApplication.h"
+#include "app/TerminationSignal.h"
+#include "ui/MainWindow.h"
+
+#include <QDebug>
+#include <QUrl>
+
+int runTool(int &argc, char *argv[])
+{
+    // Per-user guard; a later start stays quiet at start and sends its notice below instead.
+    SingleApplication app(argc, argv, true, SingleApplication::PerUserMode, 1000, QString());
+
+    // The identity decides the per-user data directory, so it comes before the window.
+    QCoreApplication::setApplicationName(QStringLiteral("HalVern M7 Firmware Tool"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("2.3.4"));
+    QCoreApplication::setOrganizationName(QStringLiteral("HalVern"));
+    QCoreApplication::setOrganizationDomain(QUrl(QStringLiteral(HALVERN_SERVER_URL)).host());
+
+    loadApplicationFonts(applicationFontPaths());
+
+    MainWindow window;
+
+    if (app.isSecondaryInstance()) {
+        const QString notice =
+            QCoreApplication::translate("QObject", "HalVern Firmware Tool is already running!");
+        app.sendToPrimary(notice.toUtf8(), 100);
+        return 0;
+    }
+
+    QObject::connect(
+        &app, &SingleApplication::instanceStarted, &app,
+        [&window] {
+            window.raise();
+            window.activateWindow();
+        },
+        Qt::DirectConnection);
+    QObject::connect(
+        &app, &SingleApplication::receivedMessage, &app,
+        [&window](quint32, const QByteArray &message) {
+            window.showMessage(QCoreApplication::translate("QObject", "Message"),
+                               QString::fromUtf8(message));
+        },
+        Qt::DirectConnection);
+
+    // A logout or Ctrl+C takes the same way out as the close button: an operation on the
+    // adapter runs to its end first, so the adapter is never left half-written.
+    TerminationSignal termination;
+    QObject::connect(&termination, &TerminationSignal::received, &window, [&window](int number) {
+        qInfo("signal %d: closing once the adapter is idle", number);
+        window.safeClose();
+    });
+
+    window.show();
+    return app.exec();
+}
