@@ -108,6 +108,7 @@ void SimAdapter::setReportDelay(std::chrono::microseconds delay)
 {
     std::lock_guard lock(m_mutex);
     m_reportDelay = delay;
+    m_linkOrigin = Clock::now();
 }
 
 void SimAdapter::setEraseTimePerSector(std::chrono::milliseconds time)
@@ -168,7 +169,7 @@ void SimAdapter::setPlugged(bool plugged)
 
 int SimAdapter::receiveReport(quint64 generation, const unsigned char *data, size_t length)
 {
-    std::chrono::microseconds delay;
+    Clock::time_point frameEnd;
     {
         std::lock_guard lock(m_mutex);
         if (!m_plugged || generation != m_generation)
@@ -195,7 +196,10 @@ int SimAdapter::receiveReport(quint64 generation, const unsigned char *data, siz
             it = it->fromThenOn ? it + 1 : m_faults.erase(it);
         }
 
-        delay = m_reportDelay;
+        const auto delay = m_reportDelay;
+        frameEnd = Clock::now();
+        if (delay.count() > 0)
+            frameEnd = m_linkOrigin + ((frameEnd - m_linkOrigin) / delay + 1) * delay;
         if (active.contains(Fault::Unplug)) {
             m_plugged = false;
             ++m_generation;
@@ -217,12 +221,12 @@ int SimAdapter::receiveReport(quint64 generation, const unsigned char *data, siz
             if (active.contains(Fault::ShortReply))
                 reply.truncate(20);
             if (!active.contains(Fault::DropReply))
-                m_inputReports.push_back({reply, Clock::now() + 2 * delay + busyFor});
+                m_inputReports.push_back({reply, frameEnd + delay + busyFor});
         }
     }
     m_replyReady.notify_all();
-    if (delay.count() > 0)
-        std::this_thread::sleep_for(delay);
+    // hid_write returns once the report is on the wire.
+    std::this_thread::sleep_until(frameEnd);
     return kOutputReportSize;
 }
 

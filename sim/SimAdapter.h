@@ -77,6 +77,9 @@ public:
     // nth counts the exchanges from now: 1 is the next command received.
     void armFault(Fault fault, int nth = 1, bool fromThenOn = false);
     void clearFaults();
+    // The link is polled once per frame of `delay`, as a full-speed interrupt endpoint is: a
+    // written report leaves at the end of the current frame and its reply comes back in the next
+    // one, so an exchange takes two frames whenever the host answers within a frame.
     void setReportDelay(std::chrono::microseconds delay);
     void setEraseTimePerSector(std::chrono::milliseconds time);
 
@@ -124,6 +127,7 @@ private:
     std::deque<Report> m_inputReports;
     QList<PendingFault> m_faults;
     std::chrono::microseconds m_reportDelay{0};
+    Clock::time_point m_linkOrigin;
     std::chrono::milliseconds m_eraseTimePerSector{0};
     QList<ReceivedCommand> m_commands;
     int m_erased[kSectorCount] = {};
