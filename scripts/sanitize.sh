@@ -1,14 +1,31 @@
 #!/usr/bin/env bash
-# Builds with a sanitizer (thread, address or undefined) in build-<name>/ and runs the device
-# tests under it.
+# Builds with sanitizers in a build folder of their own and runs tests under them:
 #
-#   scripts/sanitize.sh thread
+#   scripts/sanitize.sh address,undefined   # the whole suite, in build-asan/
+#   scripts/sanitize.sh thread              # the device suites, in build-tsan/
+#
+# Any finding fails the run.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-sanitizer="${1:-thread}"
-build="$root/build-$sanitizer"
-"$root/scripts/setup.sh" --build-dir "$build" -DHALVERN_SANITIZE="$sanitizer" -DCMAKE_BUILD_TYPE=Debug
+sanitizer="${1:-address,undefined}"
+case "$sanitizer" in
+thread)
+    build="$root/build-tsan"
+    # The suites whose code runs on more than one thread.
+    tests='^tst_(simulator|hidexchange|devicesession|devicewatch|flashprogramming|backuprestore)$'
+    ;;
+address | undefined | address,undefined)
+    build="$root/build-asan"
+    tests='.'
+    ;;
+*)
+    echo "unknown sanitizer: $sanitizer" >&2
+    exit 2
+    ;;
+esac
+"$root/scripts/setup.sh" --build-dir "$build" -DHALVERN_SANITIZE="$sanitizer" \
+    -DCMAKE_BUILD_TYPE=Debug
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp"
-export ASAN_OPTIONS="detect_leaks=1"
-export UBSAN_OPTIONS="halt_on_error=1 print_stacktrace=1"
-ctest --test-dir "$build" --output-on-failure --no-tests=error -R 'tst_(simulator|hidexchange|devicesession|devicewatch|flash|backup)'
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+ctest --test-dir "$build" --output-on-failure --no-tests=error --parallel 2 -R "$tests"

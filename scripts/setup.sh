@@ -16,6 +16,7 @@ packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
     libhidapi-dev libudev-dev
+    dpkg-dev file desktop-file-utils appstream
 )
 
 missing=()
