@@ -164,10 +164,19 @@ bool DeviceFlash::retryOpen(quint16 vendorId, quint16 productId)
         if (QThread::currentThread() != thread())
             m_openWait = &loop;
     }
-    QTimer::singleShot(1000, this, [this, &loop, &result, vendorId, productId] {
-        result = m_hid->open(vendorId, productId);
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
+    const auto arm = [this, &loop, &result, vendorId, productId] {
+        QTimer::singleShot(1000, this, [this, &loop, &result, vendorId, productId] {
+            result = m_hid->open(vendorId, productId);
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+    };
+    // The timer is made on the GUI thread: one made here would be handed over to it and leak
+    // when that thread never runs its loop again (a second instance that exits at once). A
+    // queued call that never runs goes with this object.
+    if (QThread::currentThread() == thread())
+        arm();
+    else
+        QMetaObject::invokeMethod(this, arm, Qt::QueuedConnection);
     loop.exec();
     std::lock_guard lock(m_taskMutex);
     m_openWait = nullptr;
