@@ -205,7 +205,9 @@ class Driver:
     def click(self, window, name=None, timeout=20):
         widget = self.wait_widget(window, name, timeout)
         x, y = widget.centre()
-        self.tool("xdotool", "mousemove", "--sync", str(x), str(y), "click", "1")
+        # No --sync: it waits for a movement that never comes when the pointer is already
+        # there. The server handles the fake motion before the fake click anyway.
+        self.tool("xdotool", "mousemove", str(x), str(y), "click", "1")
         return widget
 
     def keys(self, *names):
@@ -251,10 +253,12 @@ class Driver:
 
     def step(self, name, action):
         self.step_name = name
+        started = time.monotonic()
         action()
         self.screenshot(name)
         self.steps_passed += 1
-        print(f"e2e: {self.step_number:02d}-{name} ok", flush=True)
+        print(f"e2e: {self.step_number:02d}-{name} ok ({time.monotonic() - started:.1f} s)",
+              flush=True)
 
     # --- the flow --------------------------------------------------------------------------
 
@@ -271,8 +275,8 @@ class Driver:
         self.step("boot-mode-dismissed", lambda: self.dismiss_message("successfully!"))
         self.step("restore", self.restore)
         self.step("restore-dismissed", lambda: self.dismiss_message("successfully!"))
-        self.step("french", lambda: self.switch_language("Down", 4))
-        self.step("english", lambda: self.switch_language("Up", 0))
+        self.step("french", lambda: self.switch_language("Down", 4, "Français"))
+        self.step("english", lambda: self.switch_language("Up", 0, "English"))
         self.step("unplugged", self.unplug)
         self.step("replugged", self.replug)
         self.step("second-instance", self.second_instance)
@@ -360,10 +364,11 @@ class Driver:
             return None
         return int(found.group(1)) if found else None
 
-    def switch_language(self, key, index):
+    def switch_language(self, key, index, name):
         before = self.find("MainWindow", "pushButton_Update").text
         self.pick_from_popup("MainWindow", "comboBox_Languages", *[key] * 4)
         self.wait(f"the language {index} stored", lambda: self.stored_language() == index, 5)
+        self.wait_widget("MainWindow", "comboBox_Languages", text=name, timeout=5)
         # The window retranslated itself: its button reads differently.
         self.wait("the update button retranslated",
                   lambda: self.find("MainWindow", "pushButton_Update").text != before, 5)
@@ -393,11 +398,14 @@ class Driver:
 
     def second_instance(self):
         log_path = os.path.join(self.out, "second.log")
+        started = time.monotonic()
         second = self.start_demo(log_path=log_path)
         try:
             code = second.wait(timeout=15)
         except subprocess.TimeoutExpired:
             raise StepFailed("the second demo is still running after 15 s")
+        print(f"e2e:   the second demo exited with {code} after "
+              f"{time.monotonic() - started:.1f} s", flush=True)
         with open(log_path, encoding="utf-8", errors="replace") as log:
             second_log = log.read()
         self.expect(code == 0, f"the second demo exited with {code}:\n{second_log[-2000:]}")

@@ -8,7 +8,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build"
 if [[ "${1:-}" == "--build-dir" ]]; then
-    build="$(cd "$2" && pwd)"
+    build="$(realpath -m "$2")"
 fi
 # Installs what is missing and brings the build up to date; nothing to do after test.sh.
 "$root/scripts/setup.sh" --build-dir "$build"
