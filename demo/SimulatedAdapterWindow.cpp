@@ -70,6 +70,7 @@ SimulatedAdapterWindow::SimulatedAdapterWindow(QWidget *parent)
     m_adapter->setEraseTimePerSector(std::chrono::milliseconds(300));
     provision(sim::Layout::V2);
 
+    setObjectName(QStringLiteral("SimulatedAdapterWindow"));
     setWindowTitle(tr("Simulated adapter"));
 
     auto *layout = new QVBoxLayout(this);

@@ -16,7 +16,10 @@ packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
     libhidapi-dev libudev-dev
+    # scripts/package-check.sh: package dependencies and the desktop validators
     dpkg-dev file desktop-file-utils appstream
+    # scripts/e2e.sh: an X server, input events, screenshots and the driver
+    xvfb xauth xdotool imagemagick python3
 )
 
 missing=()

@@ -2,13 +2,17 @@
 // simulated adapter through the arrival path and the catalog on the demo's own server.
 #include "demo/DemoCatalogServer.h"
 #include "demo/SimulatedAdapterWindow.h"
+#include "demo/WidgetDescriptionFile.h"
 #include "sim/SimBus.h"
 #include "ui/FirmwareFileName.h"
 #include "ui/MainWindow.h"
 
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
+#include <QLabel>
 #include <QNetworkProxy>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -31,6 +35,7 @@ private slots:
     void windowReachesConnectedPage();
     void adapterControls();
     void sampleFilesSuitTheFileFlow();
+    void widgetDescription();
 };
 
 void tst_Demo::initTestCase()
@@ -120,6 +125,60 @@ void tst_Demo::sampleFilesSuitTheFileFlow()
         QFileInfo file(dir.filePath(QStringLiteral("fw/") + name));
         QCOMPARE(file.size(), DemoCatalogServer::firmware(*version).size());
     }
+}
+
+void tst_Demo::widgetDescription()
+{
+    QWidget window;
+    window.setObjectName(QStringLiteral("Top"));
+    window.setWindowTitle(QStringLiteral("A\tB"));
+    auto *button = new QPushButton(QStringLiteral("Go\\on\nnow"), &window);
+    button->setObjectName(QStringLiteral("pushButton_Go"));
+    button->setGeometry(10, 20, 30, 40);
+    button->setEnabled(false);
+    new QLabel(QStringLiteral("unnamed"), &window);
+    auto *hidden = new QLabel(QStringLiteral("hidden"), &window);
+    hidden->setObjectName(QStringLiteral("label_Hidden"));
+    hidden->hide();
+    // A dialog parented to the window is a window of its own; a popup without a name goes by
+    // its class.
+    auto *dialog = new QDialog(&window);
+    dialog->setObjectName(QStringLiteral("Dialog"));
+    auto *dialogLabel = new QLabel(QStringLiteral("in the dialog"), dialog);
+    dialogLabel->setObjectName(QStringLiteral("label_InDialog"));
+    QComboBox popup;
+    popup.setWindowFlags(Qt::Popup);
+    window.show();
+    dialog->show();
+    popup.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    const QPoint at = button->mapToGlobal(QPoint(0, 0));
+    const QStringList lines = WidgetDescriptionFile::describe().split(u'\n', Qt::SkipEmptyParts);
+    const QStringList expected = {
+        QStringLiteral("Dialog\tDialog\tQDialog"),
+        QStringLiteral("Dialog\tlabel_InDialog\tQLabel"),
+        QStringLiteral("QComboBox\tQComboBox\tQComboBox"),
+        QStringLiteral("Top\tTop\tQWidget"),
+        QStringLiteral("Top\tpushButton_Go\tQPushButton"),
+    };
+    QCOMPARE(lines.size(), expected.size());
+    for (int i = 0; i < lines.size(); ++i)
+        QVERIFY2(lines.at(i).startsWith(expected.at(i)), qPrintable(lines.at(i)));
+    QVERIFY(lines.at(3).endsWith(QStringLiteral("\t1\tA\\tB")));
+    QCOMPARE(lines.at(4), QStringLiteral("Top\tpushButton_Go\tQPushButton\t%1\t%2\t30\t40\t0\t"
+                                         "Go\\\\on\\nnow")
+                              .arg(at.x())
+                              .arg(at.y()));
+    QVERIFY(lines.at(1).endsWith(QStringLiteral("\tin the dialog")));
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("widgets.txt"));
+    WidgetDescriptionFile file(path);
+    QFile written(path);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(written.readAll()), WidgetDescriptionFile::describe());
 }
 
 QTEST_MAIN(tst_Demo)
