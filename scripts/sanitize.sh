@@ -12,18 +12,25 @@ case "$sanitizer" in
 thread)
     build="$root/build-tsan"
     # The suites whose code runs on more than one thread.
-    tests='^tst_(simulator|hidexchange|devicesession|devicewatch|flashprogramming|backuprestore)$'
+    suites=(tst_simulator tst_hidexchange tst_devicesession tst_devicewatch tst_flashprogramming
+        tst_backuprestore)
+    tests="^($(
+        IFS='|'
+        echo "${suites[*]}"
+    ))\$"
+    targets=(--targets "${suites[*]}")
     ;;
 address | undefined | address,undefined)
     build="$root/build-asan"
     tests='.'
+    targets=()
     ;;
 *)
     echo "unknown sanitizer: $sanitizer" >&2
     exit 2
     ;;
 esac
-"$root/scripts/setup.sh" --build-dir "$build" -DHALVERN_SANITIZE="$sanitizer" \
+"$root/scripts/setup.sh" --build-dir "$build" "${targets[@]}" -DHALVERN_SANITIZE="$sanitizer" \
     -DCMAKE_BUILD_TYPE=Debug
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"

@@ -2,15 +2,25 @@
 # Installs the Debian packages the build needs (only those missing), then configures and
 # builds. Safe to run again: a second run installs nothing and rebuilds only what changed.
 #
-#   scripts/setup.sh [--build-dir DIR] [extra CMake arguments...]
+#   scripts/setup.sh [--build-dir DIR] [--targets "T1 T2..."] [extra CMake arguments...]
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build"
-if [[ "${1:-}" == "--build-dir" ]]; then
-    build="$2"
-    shift 2
-fi
+targets=()
+while [[ $# -gt 0 ]]; do
+    case "$1" in
+    --build-dir)
+        build="$2"
+        shift 2
+        ;;
+    --targets)
+        read -r -a targets <<<"$2"
+        shift 2
+        ;;
+    *) break ;;
+    esac
+done
 
 packages=(
     g++ cmake ninja-build pkg-config
@@ -40,4 +50,4 @@ if ((${#missing[@]})); then
 fi
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVERN_WERROR=ON "$@"
-cmake --build "$build" --parallel
+cmake --build "$build" --parallel ${targets[@]:+--target "${targets[@]}"}
