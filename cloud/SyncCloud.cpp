@@ -2,11 +2,14 @@
 
 #include "cloud/CatalogRules.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
+#include <QLockFile>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
@@ -77,6 +80,27 @@ bool oversize(QNetworkReply *reply, qint64 maxBytes)
     return reply->property(kOversizeProperty).toBool() || reply->bytesAvailable() > maxBytes;
 }
 
+// A settings write waits for the settings lock and takes it over once its owner has gone or,
+// for a lock that names no owner, once it is 30 s old. A process killed between creating the
+// lock and writing its owner into it leaves such a nameless lock, and the next write would
+// freeze the window for those 30 s. A live writer names itself at once, so a nameless lock a
+// second old has been abandoned. The same holds for the lock guarding a stale lock's removal.
+void removeAbandonedLocks(const QString &settingsPath)
+{
+    for (const QString &path : {settingsPath + ".lock", settingsPath + ".lock.rmlock"}) {
+        const QFileInfo info(path);
+        if (!info.exists() || info.lastModified().msecsTo(QDateTime::currentDateTime()) < 1000)
+            continue;
+        qint64 pid = 0;
+        QString host;
+        QString application;
+        if (QLockFile(path).getLockInfo(&pid, &host, &application))
+            continue;
+        if (QFile::remove(path))
+            qWarning().noquote() << "SyncCloud removed a settings lock without owner:" << path;
+    }
+}
+
 } // namespace
 
 SyncCloud::SyncCloud(QObject *parent)
@@ -109,6 +133,7 @@ SyncCloud::SyncCloud(QObject *parent)
 
 void SyncCloud::syncSettings()
 {
+    removeAbandonedLocks(m_settings->fileName());
     m_settings->sync();
     if (m_settings->status() == QSettings::AccessError)
         qWarning().noquote() << "SyncCloud settings file not written:" << m_settings->fileName();

@@ -124,6 +124,7 @@ private slots:
     void indexOutsideList();
     void damagedStorage_data();
     void damagedStorage();
+    void abandonedLockTakenOver();
 
 private:
     std::unique_ptr<SyncCloud> makeCloud();
@@ -677,6 +678,26 @@ void tst_SyncCloud::damagedStorage()
         QCOMPARE(makeCloud()->currentLanguage(), 2);
         QCOMPARE(cachedVersions(), QStringList{"5.6.0"});
     }
+}
+
+void tst_SyncCloud::abandonedLockTakenOver()
+{
+    // A writer killed between creating the settings lock and naming itself in it.
+    QVERIFY(QDir().mkpath(dataPath()));
+    for (const QString &lock : {settingsPath() + ".lock", settingsPath() + ".lock.rmlock"}) {
+        QFile file(lock);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-2),
+                                 QFileDevice::FileModificationTime));
+    }
+    LogCapture log;
+    auto cloud = makeCloud();
+    QElapsedTimer took;
+    took.start();
+    cloud->setCurrentLanguage(3);
+    QVERIFY2(took.elapsed() < 5000, qPrintable(QString::number(took.elapsed())));
+    QCOMPARE(log.count("SyncCloud removed a settings lock without owner:"), 2);
+    QCOMPARE(makeCloud()->currentLanguage(), 3);
 }
 
 QTEST_GUILESS_MAIN(tst_SyncCloud)
