@@ -2,13 +2,17 @@
 
 #include "cloud/CatalogRules.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QEventLoop>
-#include <QPointer>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QLockFile>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
@@ -76,6 +80,27 @@ bool oversize(QNetworkReply *reply, qint64 maxBytes)
     return reply->property(kOversizeProperty).toBool() || reply->bytesAvailable() > maxBytes;
 }
 
+// A settings write waits for the settings lock and takes it over once its owner has gone or,
+// for a lock that names no owner, once it is 30 s old. A process killed between creating the
+// lock and writing its owner into it leaves such a nameless lock, and the next write would
+// freeze the window for those 30 s. A live writer names itself at once, so a nameless lock a
+// second old has been abandoned. The same holds for the lock guarding a stale lock's removal.
+void removeAbandonedLocks(const QString &settingsPath)
+{
+    for (const QString &path : {settingsPath + ".lock", settingsPath + ".lock.rmlock"}) {
+        const QFileInfo info(path);
+        if (!info.exists() || info.lastModified().msecsTo(QDateTime::currentDateTime()) < 1000)
+            continue;
+        qint64 pid = 0;
+        QString host;
+        QString application;
+        if (QLockFile(path).getLockInfo(&pid, &host, &application))
+            continue;
+        if (QFile::remove(path))
+            qWarning().noquote() << "SyncCloud removed a settings lock without owner:" << path;
+    }
+}
+
 } // namespace
 
 SyncCloud::SyncCloud(QObject *parent)
@@ -99,6 +124,19 @@ SyncCloud::SyncCloud(QObject *parent)
         QStringLiteral("%1/%2").arg(m_dataPath, QStringLiteral("halvernflashtool.ini"));
     qInfo().noquote() << "SyncCloud settings_path" << settingsPath;
     m_settings = new QSettings(settingsPath, QSettings::IniFormat, this);
+    // Values that cannot be read fall back to their defaults; say so, or a lost language or
+    // catalog cache has no explanation.
+    if (m_settings->status() != QSettings::NoError)
+        qWarning().noquote() << "SyncCloud settings file unreadable, defaults used:" << settingsPath
+                             << m_settings->status();
+}
+
+void SyncCloud::syncSettings()
+{
+    removeAbandonedLocks(m_settings->fileName());
+    m_settings->sync();
+    if (m_settings->status() == QSettings::AccessError)
+        qWarning().noquote() << "SyncCloud settings file not written:" << m_settings->fileName();
 }
 
 SyncCloud::~SyncCloud() = default;
@@ -106,14 +144,18 @@ SyncCloud::~SyncCloud() = default;
 int SyncCloud::currentLanguage() const
 {
     bool ok = false;
-    const int index = m_settings->value(kLanguageKey, 0).toInt(&ok);
+    const QVariant stored = m_settings->value(kLanguageKey, 0);
+    const int index = stored.toInt(&ok);
+    if (!ok)
+        qWarning().noquote() << "SyncCloud" << kLanguageKey
+                             << "unreadable, default used:" << stored;
     return ok ? index : 0;
 }
 
 void SyncCloud::setCurrentLanguage(int index)
 {
     m_settings->setValue(kLanguageKey, index);
-    m_settings->sync();
+    syncSettings();
 }
 
 QUrl SyncCloud::catalogUrl() const
@@ -128,8 +170,11 @@ QUrl SyncCloud::catalogUrl() const
 
 void SyncCloud::getInformation()
 {
-    QJsonArray cached =
-        parseCache(m_settings->value(kFirmwareInfoKey, serialiseCache({})).toByteArray());
+    const QByteArray stored = m_settings->value(kFirmwareInfoKey, serialiseCache({})).toByteArray();
+    QJsonArray cached = parseCache(stored);
+    if (cached.isEmpty() && !QJsonDocument::fromJson(stored).isArray())
+        qWarning().noquote() << "SyncCloud cached firmware list unreadable, none used:"
+                             << stored.left(64);
     // A cache written before entries were checked may hold one that must not be used.
     const QString fault = listFault(cached);
     if (!fault.isEmpty()) {
@@ -173,7 +218,7 @@ void SyncCloud::onInformationFinished(QNetworkReply *reply)
                 qInfo() << "firmawreInfoChanged" << catalog.firmware << m_firmwareList;
                 m_firmwareList = catalog.firmware;
                 m_settings->setValue(kFirmwareInfoKey, serialiseCache(m_firmwareList));
-                m_settings->sync();
+                syncSettings();
             }
             emit firmawreInfoChanged(m_firmwareList);
         }

@@ -71,6 +71,7 @@ signals:
     void downloadFirmwareProgress(qint64 bytesReceived, qint64 bytesTotal);
 
 private:
+    void syncSettings();
     void onInformationFinished(QNetworkReply *reply);
     void onFirmwareFinished(QEventLoop *loop, QString *result, QNetworkReply *reply,
                             const QString &path, const QString &checksum);

@@ -8,8 +8,10 @@
 #include <QJsonDocument>
 #include <QMetaEnum>
 #include <QNetworkProxy>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -120,7 +122,9 @@ private slots:
     void twoVersionsSideBySide();
     void indexOutsideList_data();
     void indexOutsideList();
-    void targetNotWritable();
+    void damagedStorage_data();
+    void damagedStorage();
+    void abandonedLockTakenOver();
 
 private:
     std::unique_ptr<SyncCloud> makeCloud();
@@ -574,17 +578,126 @@ void tst_SyncCloud::indexOutsideList()
     QCOMPARE(cloud->firmwareChangeLog(index), QString());
 }
 
-void tst_SyncCloud::targetNotWritable()
+void tst_SyncCloud::damagedStorage_data()
 {
-    servedFirmware({"5.6.0"});
-    auto cloud = makeCloud();
-    QVERIFY(fetch(cloud.get()));
-    // A directory standing under the cached name can be neither removed nor replaced.
-    QVERIFY(QDir().mkpath(dataPath() + "/Firmware_V5.6.0.hfw"));
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<int>("language"); // as read back before anything is written
+    QTest::addColumn<QStringList>("logLines");
+    QTest::addColumn<bool>("stored"); // whether the download can be kept
 
+    const QString unreadable = "SyncCloud settings file unreadable, defaults used:";
+    const QString badList = "SyncCloud cached firmware list unreadable, none used:";
+    QTest::newRow("garbage settings")
+        << "ini" << QByteArray("\x00\xff\xfe[[[\x01=\x02\n\x80\x81 no equals sign\n[General", 36)
+        << 0 << QStringList{unreadable} << true;
+    // What a complete file holds, cut inside the cached list.
+    QByteArray truncated = "[General]\nCurrentLanguage=3\nFirmwareInfo=@ByteArray(" +
+                           CatalogRules::serialiseCache(QJsonArray{entry("5.5.0")})
+                               .replace("\n", "\\n")
+                               .replace("\"", "\\\"") +
+                           ")\n";
+    truncated.truncate(truncated.size() * 2 / 3);
+    QTest::newRow("truncated settings") << "ini" << truncated << 3 << QStringList{badList} << true;
+    QTest::newRow("wrong types")
+        << "ini"
+        << QByteArray("[General]\nCurrentLanguage=1, 2\nFirmwareInfo=\"{\\\"version\\\": 1}\"\n")
+        << 0 << QStringList{"SyncCloud CurrentLanguage unreadable, default used:", badList} << true;
+    // Root ignores file modes: a regular file where a parent folder should be stops it too.
+    QTest::newRow("data directory blocked")
+        << "blocked" << QByteArray() << 0
+        << QStringList{"Failed to create directory. ", "SyncCloud settings file not written:",
+                       "download firmware file cannot be written:"}
+        << false;
+    // A directory under the cached name can be neither read, removed nor replaced.
+    QTest::newRow("directory under the firmware name")
+        << "directory" << QByteArray() << 0
+        << QStringList{"getFirmware firmware file  0", "download firmware file cannot be written:"}
+        << false;
+}
+
+void tst_SyncCloud::damagedStorage()
+{
+    QFETCH(QString, damage);
+    QFETCH(QByteArray, ini);
+    QFETCH(int, language);
+    QFETCH(QStringList, logLines);
+    QFETCH(bool, stored);
+    const auto write = [](const QString &path, const QByteArray &bytes) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    const auto read = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+    };
+    // Files beside the damage that must come through untouched.
+    QMap<QString, QByteArray> kept;
+    const QByteArray home = qgetenv("HOME");
+    const auto restoreHome = qScopeGuard([home] { qputenv("HOME", home); });
+    QTemporaryDir blockedHome;
+    if (damage == "blocked") {
+        qputenv("HOME", blockedHome.path().toLocal8Bit());
+        kept.insert(blockedHome.filePath(".qttest"), "a file, not a folder");
+    } else {
+        QVERIFY(QDir().mkpath(dataPath()));
+        kept.insert(dataPath() + "/backup.hbk", QByteArray(2000, char(0xB7)));
+        kept.insert(dataPath() + "/Firmware_V5.5.0.hfw", firmwareBytes("5.5.0"));
+        if (damage == "directory")
+            kept.insert(dataPath() + "/Firmware_V5.6.0.hfw/inside", "kept");
+        QVERIFY(QDir().mkpath(dataPath() + "/Firmware_V5.6.0.hfw"));
+        if (damage != "directory")
+            QVERIFY(QDir().rmdir(dataPath() + "/Firmware_V5.6.0.hfw"));
+        if (!ini.isEmpty())
+            QVERIFY(write(settingsPath(), ini));
+    }
+    for (auto it = kept.cbegin(); it != kept.cend(); ++it)
+        QVERIFY2(write(it.key(), it.value()), qPrintable(it.key()));
+    servedFirmware({"5.6.0"});
+
+    LogCapture log;
+    auto cloud = makeCloud();
+    QCOMPARE(cloud->currentLanguage(), language);
+    cloud->setCurrentLanguage(2);
+    QVERIFY(fetch(cloud.get()));
+    QCOMPARE(cloud->firmwareVersionList(), QStringList{"5.6.0"});
     SignalOrder signalOrder(cloud.get());
-    QCOMPARE(cloud->getFirmware(0), QString());
-    QCOMPARE(signalOrder.names, QStringList({"SyncError_ChecksumError", "progress"}));
+    const QString path = cloud->getFirmware(0);
+    QCOMPARE(path.isEmpty(), !stored);
+    QStringList order{"SyncError_ChecksumError", "progress"};
+    if (stored)
+        order << "firmwareFileListChanged";
+    QCOMPARE(signalOrder.names, order);
+    for (const QString &line : logLines)
+        QVERIFY2(log.contains(line), qPrintable(line + " not in:\n" + log.lines().join('\n')));
+    for (auto it = kept.cbegin(); it != kept.cend(); ++it)
+        QCOMPARE(read(it.key()), it.value());
+    if (stored) {
+        // The next write made the settings file whole again.
+        QCOMPARE(read(path), firmwareBytes("5.6.0"));
+        QCOMPARE(makeCloud()->currentLanguage(), 2);
+        QCOMPARE(cachedVersions(), QStringList{"5.6.0"});
+    }
+}
+
+void tst_SyncCloud::abandonedLockTakenOver()
+{
+    // A writer killed between creating the settings lock and naming itself in it.
+    QVERIFY(QDir().mkpath(dataPath()));
+    for (const QString &lock : {settingsPath() + ".lock", settingsPath() + ".lock.rmlock"}) {
+        QFile file(lock);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-2),
+                                 QFileDevice::FileModificationTime));
+    }
+    LogCapture log;
+    auto cloud = makeCloud();
+    QElapsedTimer took;
+    took.start();
+    cloud->setCurrentLanguage(3);
+    QVERIFY2(took.elapsed() < 5000, qPrintable(QString::number(took.elapsed())));
+    QCOMPARE(log.count("SyncCloud removed a settings lock without owner:"), 2);
+    QCOMPARE(makeCloud()->currentLanguage(), 3);
 }
 
 QTEST_GUILESS_MAIN(tst_SyncCloud)

@@ -1,6 +1,7 @@
 #include "ui/BackupFile.h"
 
 #include <QCryptographicHash>
+#include <QSaveFile>
 
 namespace BackupFile {
 
@@ -52,6 +53,19 @@ QString imageVersion(const QByteArray &content)
         .arg(quint8(content.at(1)))
         .arg(quint8(content.at(2)))
         .arg(quint8(content.at(3)));
+}
+
+bool save(const QString &path, const QByteArray &file, QString *error)
+{
+    QSaveFile out(path);
+    bool written = out.open(QIODevice::WriteOnly) && out.write(file) == file.size();
+    if (written)
+        written = out.commit();
+    else
+        out.cancelWriting();
+    if (!written && error)
+        *error = out.errorString();
+    return written;
 }
 
 } // namespace BackupFile

@@ -37,4 +37,8 @@ Contents decode(const QByteArray &file, const QByteArray &serialText);
 // "%1.%2.%3" from content bytes 1, 2 and 3; empty for a content shorter than that.
 QString imageVersion(const QByteArray &content);
 
+// Writes the file bytes whole or not at all: an existing backup is never left half overwritten,
+// also when the program dies while writing. On failure `error` (if given) says why.
+bool save(const QString &path, const QByteArray &file, QString *error = nullptr);
+
 } // namespace BackupFile

@@ -15,7 +15,6 @@
 #include <QListView>
 #include <QMetaEnum>
 #include <QMovie>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTranslator>
 
@@ -523,19 +522,12 @@ void MainWindow::saveBackup(qlonglong current, qlonglong total, char *backupData
                            << hex(QCryptographicHash::hash(image, QCryptographicHash::Md5))
                            << hex(file.left(4)) << hex(file.right(16));
 
-        // Written whole or not at all: an existing backup is never left half overwritten.
-        QSaveFile out(path);
-        bool written = out.open(QIODevice::WriteOnly) && out.write(file) == file.size();
-        if (written) {
-            written = out.commit();
-        } else {
-            out.cancelWriting();
-        }
-        if (written) {
+        QString why;
+        if (BackupFile::save(path, file, &why)) {
             m_settingsDialog->hide();
             m_messageDialog->showMessage(tr("HalVern Firmware Tool"), tr("successfully!"));
         } else {
-            qWarning().noquote() << "backup file not written:" << path << out.errorString();
+            qWarning().noquote() << "backup file not written:" << path << why;
             m_messageDialog->showMessage(tr("Error"),
                                          tr("The backup file could not be written: %1").arg(path));
         }
