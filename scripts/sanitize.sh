@@ -35,4 +35,4 @@ esac
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-ctest --test-dir "$build" --output-on-failure --no-tests=error --parallel 2 -R "$tests"
+ctest --test-dir "$build" --output-on-failure --no-tests=error --parallel 4 -R "$tests"
