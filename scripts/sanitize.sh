@@ -31,7 +31,7 @@ address | undefined | address,undefined)
     ;;
 esac
 "$root/scripts/setup.sh" --build-dir "$build" "${targets[@]}" -DHALVERN_SANITIZE="$sanitizer" \
-    -DCMAKE_BUILD_TYPE=Debug
+    -DHALVERN_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=None
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"

@@ -49,5 +49,5 @@ if ((${#missing[@]})); then
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y "${missing[@]}"
 fi
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVERN_WERROR=ON "$@"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHALVERN_WERROR=ON "$@"
 cmake --build "$build" --parallel ${targets[@]:+--target "${targets[@]}"}
