@@ -8,6 +8,31 @@
 #include <QDebug>
 #include <QUrl>
 
+void notifyPrimaryInstance(SingleApplication &app)
+{
+    const QString notice =
+        QCoreApplication::translate("QObject", "HalVern Firmware Tool is already running!");
+    app.sendToPrimary(notice.toUtf8(), 100);
+}
+
+void serveLaterInstances(SingleApplication &app, MainWindow &window)
+{
+    QObject::connect(
+        &app, &SingleApplication::instanceStarted, &app,
+        [&window] {
+            window.raise();
+            window.activateWindow();
+        },
+        Qt::DirectConnection);
+    QObject::connect(
+        &app, &SingleApplication::receivedMessage, &app,
+        [&window](quint32, const QByteArray &message) {
+            window.showMessage(QCoreApplication::translate("QObject", "Message"),
+                               QString::fromUtf8(message));
+        },
+        Qt::DirectConnection);
+}
+
 int runTool(int &argc, char *argv[])
 {
     // Per-user guard; a later start stays quiet at start and sends its notice below instead.
@@ -24,26 +49,10 @@ int runTool(int &argc, char *argv[])
     MainWindow window;
 
     if (app.isSecondaryInstance()) {
-        const QString notice =
-            QCoreApplication::translate("QObject", "HalVern Firmware Tool is already running!");
-        app.sendToPrimary(notice.toUtf8(), 100);
+        notifyPrimaryInstance(app);
         return 0;
     }
-
-    QObject::connect(
-        &app, &SingleApplication::instanceStarted, &app,
-        [&window] {
-            window.raise();
-            window.activateWindow();
-        },
-        Qt::DirectConnection);
-    QObject::connect(
-        &app, &SingleApplication::receivedMessage, &app,
-        [&window](quint32, const QByteArray &message) {
-            window.showMessage(QCoreApplication::translate("QObject", "Message"),
-                               QString::fromUtf8(message));
-        },
-        Qt::DirectConnection);
+    serveLaterInstances(app, window);
 
     // A logout or Ctrl+C takes the same way out as the close button: an operation on the
     // adapter runs to its end first, so the adapter is never left half-written.

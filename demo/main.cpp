@@ -2,6 +2,7 @@
 // simulated adapter on the simulated USB bus and the maker's catalog server on 127.0.0.1.
 #include "app/ApplicationFonts.h"
 #include "app/SingleApplication.h"
+#include "app/ToolMain.h"
 #include "demo/DemoCatalogServer.h"
 #include "demo/SimulatedAdapterWindow.h"
 #include "demo/WidgetDescriptionFile.h"
@@ -60,28 +61,11 @@ int main(int argc, char *argv[])
     MainWindow window(nullptr, server.url());
 
     if (app.isSecondaryInstance()) {
-        // The window installed the user's language, so the notice comes in it.
-        const QString notice =
-            QCoreApplication::translate("QObject", "HalVern Firmware Tool is already running!");
-        app.sendToPrimary(notice.toUtf8(), 100);
+        notifyPrimaryInstance(app);
         qInfo("demo: another instance runs; told it and leaving");
         return 0;
     }
-
-    QObject::connect(
-        &app, &SingleApplication::instanceStarted, &app,
-        [&window] {
-            window.raise();
-            window.activateWindow();
-        },
-        Qt::DirectConnection);
-    QObject::connect(
-        &app, &SingleApplication::receivedMessage, &app,
-        [&window](quint32, const QByteArray &message) {
-            window.showMessage(QCoreApplication::translate("QObject", "Message"),
-                               QString::fromUtf8(message));
-        },
-        Qt::DirectConnection);
+    serveLaterInstances(app, window);
 
     adapterWindow = std::make_unique<SimulatedAdapterWindow>();
     window.findChild<DeviceFlash *>()->addDeviceChangeSource(adapterWindow->deviceSource());
