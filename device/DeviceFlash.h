@@ -27,7 +27,7 @@ class QHidDevice;
 class QWidget;
 
 // The one object through which the tool talks to the adapter. Long operations run as tasks on
-// the global thread pool; each holds the device mutex for its whole run and reports only
+// a pool of its own; each holds the device mutex for its whole run and reports only
 // through the signals below.
 class DeviceFlash : public QObject, public QAbstractNativeEventFilter
 {
@@ -65,6 +65,9 @@ public:
         // A restore onto an adapter without the V2 layout, whose application starts where the
         // restore would write the macro block: refused before anything is erased.
         DeviceError_RestoreNotSupported = 9,
+        // The configuration block or the hardware information was not read completely at
+        // connection: update, restore, boot mode and backup are refused until a clean re-read.
+        DeviceError_AdapterUnread = 10,
     };
     Q_ENUM(DeviceError)
 

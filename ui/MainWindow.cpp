@@ -274,6 +274,9 @@ void MainWindow::onDeviceError(DeviceFlash::DeviceError error)
     case DeviceFlash::DeviceError_RestoreNotSupported:
         text = tr("Data restore needs firmware 5.5.0 or newer! Please update firmware.");
         break;
+    case DeviceFlash::DeviceError_AdapterUnread:
+        text = tr("The adapter could not be read completely! Please plug it in again.");
+        break;
     }
     if (text.isEmpty())
         text = tr("Unknown device error %1!").arg(int(error));
