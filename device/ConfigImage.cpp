@@ -277,6 +277,16 @@ Validation buildRestoreImage(FlashImage &flash, QByteArrayView image, QByteArray
     return validation;
 }
 
+bool isConfigBlockValid(QByteArrayView configBlock)
+{
+    if (configBlock.size() != FlashMap::kConfigBlockSize)
+        return false;
+    const auto byte = [&configBlock](int offset) { return quint8(configBlock.at(offset)); };
+    return byte(0) == 0x55 && byte(FlashMap::kConfigMarkerOffset) == 0x55 &&
+           byte(FlashMap::kConfigMarkerOffset + 1) == 0xAA &&
+           byte(FlashMap::kConfigBlockSize - 1) == 0xAA;
+}
+
 int bootMode(QByteArrayView configBlock)
 {
     if (configBlock.size() <= kBootModeOffset)

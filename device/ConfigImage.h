@@ -122,6 +122,9 @@ Validation buildRestoreImage(FlashImage &flash, QByteArrayView image, QByteArray
 
 // Boot mode: byte 130 of the configuration block, read limited to 6, written as its low byte.
 int bootMode(QByteArrayView configBlock);
+// A whole configuration block with its three guard bytes: 0x55 first, the 0x55 0xAA marker at
+// 64 and 0xAA last. Anything else is not a block to rebuild sector 1 from.
+bool isConfigBlockValid(QByteArrayView configBlock);
 QByteArray withBootMode(QByteArray configBlock, int mode);
 
 } // namespace ConfigImages

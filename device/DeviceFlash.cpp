@@ -213,16 +213,32 @@ QByteArray DeviceFlash::serialNumber() const
     QByteArray serial;
     {
         QMutexLocker lock(&m_stateMutex);
+        if (!m_hardwareRead)
+            return {};
         serial = QByteArray(reinterpret_cast<const char *>(m_hardwareInfo.data()) + 1, 12).toHex();
     }
     qDebug().noquote() << "SN:" << serial;
     return serial;
 }
 
+void DeviceFlash::dropStaleReports()
+{
+    // A reply that came after its exchange gave up waits in the input queue; read as the reply
+    // to this command, it would shift every later reply by one.
+    uchar stale[kInputReportSize];
+    int dropped = 0;
+    while (dropped < kMaxStaleReports && m_hid->read(stale, sizeof(stale), 0) > 0)
+        ++dropped;
+    if (dropped > 0)
+        qWarning().noquote() << "readCMDData dropped" << dropped << "stale reports";
+}
+
 bool DeviceFlash::writeCMDData(const CommandFrame &frame)
 {
     const QByteArray report =
         QByteArray::fromRawData(reinterpret_cast<const char *>(&frame), kFrameSize);
+    if (!aborting())
+        dropStaleReports();
     if (aborting() || m_hid->write(report, -1) < 0) {
         qWarning() << "writeCMDData write error !!!";
         return false;
@@ -275,10 +291,8 @@ bool DeviceFlash::readDeviceMemory(quint32 command, quint32 address, quint32 len
     while (remaining > 0) {
         const quint32 chunk = qMin<quint32>(remaining, kPayloadSize);
         request.length = chunk;
-        if (!writeCMDData(request)) {
-            qWarning() << "writeCMDData write error !!!";
+        if (!writeCMDData(request))
             return false;
-        }
         CommandFrame reply{};
         if (!readCMDData(reply))
             return false;
@@ -327,35 +341,63 @@ void DeviceFlash::updateVersion()
     if (!m_hid->isOpen())
         return;
     constexpr int blockSize = FlashMap::kConfigBlockSize;
-    for (int offset = 0; offset < blockSize; offset += kPayloadSize) {
+    QByteArray block(blockSize, '\0');
+    bool complete = true;
+    for (int offset = 0; offset < blockSize && complete; offset += kPayloadSize) {
         const quint32 address = FlashMap::kConfigBlockAddress + quint32(offset);
+        CommandFrame reply{};
         if (!writeCMDData(makeFrame(COMMAND_READ_MEMORY, address, kPayloadSize))) {
             qWarning() << "updateVersion write error !!!";
-            break;
-        }
-        CommandFrame reply{};
-        if (!readCMDData(reply)) {
+            complete = false;
+        } else if (!readCMDData(reply)) {
             qWarning() << "updateVersion read error !!!";
-            break;
-        }
-        if (reply.code != REPLY_MEMORY || reply.address != address ||
-            reply.length != quint32(kPayloadSize)) {
+            complete = false;
+        } else if (reply.code != REPLY_MEMORY || reply.address != address ||
+                   reply.length != quint32(kPayloadSize)) {
             qWarning().noquote() << "updateVersion Error" << address << quint32(reply.address);
-            break;
+            complete = false;
+        } else {
+            std::memcpy(block.data() + offset, reply.payload,
+                        qMin(kPayloadSize, blockSize - offset));
         }
-        std::memcpy(m_configBlock.data() + offset, reply.payload,
-                    qMin(kPayloadSize, blockSize - offset));
     }
-    configBlockChanged();
-
-    const auto *block = reinterpret_cast<const quint8 *>(m_configBlock.constData());
-    const QString readVersion = VersionRules::formatVersion(block[1], block[2], block[3]);
-    if (readVersion != version()) {
-        setVersion(readVersion);
-        emit versionChanged(readVersion);
+    setConfigBlock(block, complete);
+    if (complete) {
+        const auto *bytes = reinterpret_cast<const quint8 *>(block.constData());
+        const QString readVersion = VersionRules::formatVersion(bytes[1], bytes[2], bytes[3]);
+        if (readVersion != version()) {
+            setVersion(readVersion);
+            emit versionChanged(readVersion);
+        }
     }
     emit settingChanged();
     qDebug().noquote() << "updateVersion Finished" << version();
+}
+
+void DeviceFlash::setConfigBlock(const QByteArray &block, bool complete)
+{
+    if (complete)
+        m_configBlock = block;
+    m_configRead = complete && ConfigImages::isConfigBlockValid(m_configBlock);
+    if (m_configRead) {
+        // The layout follows the block on every read: an update across 5.5.0 changes it.
+        const auto *bytes = reinterpret_cast<const quint8 *>(m_configBlock.constData());
+        m_configLayout =
+            VersionRules::configLayout(VersionRules::formatVersion(bytes[1], bytes[2], bytes[3]),
+                                       u32At(bytes, FlashMap::kConfigAppSizeOffset));
+    }
+    configBlockChanged();
+}
+
+bool DeviceFlash::refuseWithoutConfigBlock(const char *operation)
+{
+    if (m_configRead)
+        return false;
+    qWarning() << operation << "refused: the configuration block was not read completely";
+    emit error(DeviceError_AdapterUnread);
+    // One more read: when it succeeds, the same operation works the next time.
+    updateVersion();
+    return true;
 }
 
 void DeviceFlash::readDeviceConfig()
@@ -365,17 +407,23 @@ void DeviceFlash::readDeviceConfig()
     qInfo() << "readDeviceConfig....";
     getRunStatus();
 
-    std::array<quint8, FlashMap::kHardwareInfoSize> hardwareInfo;
+    std::array<quint8, FlashMap::kHardwareInfoSize> hardwareInfo{};
+    const bool infoRead = readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kHardwareInfoAddress,
+                                           FlashMap::kHardwareInfoSize,
+                                           reinterpret_cast<char *>(hardwareInfo.data()), false);
     {
+        // A serial half read, or left from the adapter before, must never key a backup.
         QMutexLocker lock(&m_stateMutex);
-        hardwareInfo = m_hardwareInfo;
+        m_hardwareInfo = infoRead ? hardwareInfo : decltype(hardwareInfo){};
+        m_hardwareRead = infoRead;
     }
-    readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kHardwareInfoAddress,
-                     FlashMap::kHardwareInfoSize, reinterpret_cast<char *>(hardwareInfo.data()),
-                     false);
-    {
-        QMutexLocker lock(&m_stateMutex);
-        m_hardwareInfo = hardwareInfo;
+    if (!infoRead) {
+        qWarning() << "readDeviceConfig: hardware information not read";
+        setConfigBlock({}, false);
+        if (m_hid->isOpen())
+            emit error(DeviceError_AdapterUnread);
+        emit settingChanged();
+        return;
     }
     if (hardwareInfo[0] != 0x55 || hardwareInfo[63] != 0xAA) {
         qWarning() << "Hardware failure!";
@@ -383,28 +431,41 @@ void DeviceFlash::readDeviceConfig()
         return;
     }
 
+    bool complete = true;
     quint8 blockA[64] = {};
-    m_configMarkerA = 0;
-    readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kDataBlockAAddress, 64,
-                     reinterpret_cast<char *>(blockA), false);
+    quint16 markerA = 0;
+    complete &= readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kDataBlockAAddress, 64,
+                                 reinterpret_cast<char *>(blockA), false);
     const quint16 lengthA = u16At(blockA, 0);
-    if (lengthA < 0x8000)
-        readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kDataBlockAAddress - 2 + lengthA, 2,
-                         reinterpret_cast<char *>(&m_configMarkerA), false);
+    if (complete && lengthA < 0x8000)
+        complete &=
+            readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kDataBlockAAddress - 2 + lengthA, 2,
+                             reinterpret_cast<char *>(&markerA), false);
 
     quint8 blockB[64] = {};
-    m_configMarkerB = 0;
-    readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kDataBlockBAddress, 64,
-                     reinterpret_cast<char *>(blockB), false);
+    quint16 markerB = 0;
+    complete = complete && readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kDataBlockBAddress, 64,
+                                            reinterpret_cast<char *>(blockB), false);
     const quint16 lengthB = u16At(blockB, 0);
-    readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kDataBlockBAddress - 2 + lengthB, 2,
-                     reinterpret_cast<char *>(&m_configMarkerB), false);
-    m_configMarkerA = qFromLittleEndian(m_configMarkerA);
-    m_configMarkerB = qFromLittleEndian(m_configMarkerB);
+    complete = complete &&
+               readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kDataBlockBAddress - 2 + lengthB, 2,
+                                reinterpret_cast<char *>(&markerB), false);
+    m_configMarkerA = qFromLittleEndian(markerA);
+    m_configMarkerB = qFromLittleEndian(markerB);
 
-    readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kConfigBlockAddress, FlashMap::kConfigBlockSize,
-                     m_configBlock.data(), false);
-    configBlockChanged();
+    QByteArray configBlock(FlashMap::kConfigBlockSize, '\0');
+    complete = complete && readDeviceMemory(COMMAND_READ_MEMORY, FlashMap::kConfigBlockAddress,
+                                            FlashMap::kConfigBlockSize, configBlock.data(), false);
+    setConfigBlock(configBlock, complete);
+    if (!complete) {
+        // Half a picture of the adapter: claiming lost firmware or configuration from it would
+        // send the user to erase what may be intact.
+        qWarning() << "readDeviceConfig: adapter not read completely";
+        if (m_hid->isOpen())
+            emit error(DeviceError_AdapterUnread);
+        emit settingChanged();
+        return;
+    }
     const auto *block = reinterpret_cast<const quint8 *>(m_configBlock.constData());
     const quint16 configMarker = u16At(block, FlashMap::kConfigMarkerOffset);
     if (configMarker != FlashMap::kMarkerV1) {
@@ -428,8 +489,14 @@ void DeviceFlash::readDeviceConfig()
             applicationSize;
 
         quint8 marker[2] = {};
-        readDeviceMemory(COMMAND_READ_MEMORY, applicationEnd, 2, reinterpret_cast<char *>(marker),
-                         false);
+        if (!readDeviceMemory(COMMAND_READ_MEMORY, applicationEnd, 2,
+                              reinterpret_cast<char *>(marker), false)) {
+            qWarning() << "readDeviceConfig: application marker not read";
+            if (m_hid->isOpen())
+                emit error(DeviceError_AdapterUnread);
+            emit settingChanged();
+            return;
+        }
         m_firmwareMarker = u16At(marker, 0);
         qWarning().noquote() << "m_strVersion:" << readVersion << hex(m_firmwareMarker)
                              << hex(m_configMarkerA) << hex(m_configMarkerB);
@@ -496,19 +563,21 @@ bool DeviceFlash::isSupportDataStore() const
     return supported;
 }
 
-void DeviceFlash::eraseFlash(const FlashImage &image)
+bool DeviceFlash::eraseFlash(const FlashImage &image)
 {
     qDebug() << "eraseFlash...";
     const quint32 count = qMin<quint32>(image.eraseCount, FlashImage::kMaxSectors);
-    if (!writeCMDData(makeFrame(COMMAND_ERASE, 0, count, image.eraseList)))
-        qWarning() << "writeCMDData write error !!!";
     CommandFrame reply{};
-    readCMDData(reply, eraseReplyTimeoutMs(int(count)));
-    if (reply.code != REPLY_ERASED) {
+    const bool erased = writeCMDData(makeFrame(COMMAND_ERASE, 0, count, image.eraseList)) &&
+                        readCMDData(reply, eraseReplyTimeoutMs(int(count))) &&
+                        reply.code == REPLY_ERASED;
+    if (!erased) {
+        // Programming over flash that was not erased leaves old and new bits mixed, a block
+        // that can point the boot loader anywhere: nothing is written after a failed erase.
         qWarning() << "erase error !";
-        // The write goes on: it verifies every chunk and shows where the erase failed.
         emit error(DeviceError_EraseFlashFailure);
     }
+    return erased;
 }
 
 bool DeviceFlash::write2Flash(const FlashImage &image, quint8 progressSelector)
@@ -532,7 +601,6 @@ bool DeviceFlash::write2Flash(const FlashImage &image, quint8 progressSelector)
             request.length = chunk;
             std::memcpy(request.payload, source + offset, chunk);
             if (!writeCMDData(request)) {
-                qWarning() << "writeCMDData write error !!!";
                 qWarning() << "write2Flash write error!";
                 complete = false;
                 break;
@@ -588,8 +656,21 @@ QByteArray DeviceFlash::getFirmwareData(const QString &path)
 {
     QFile file(path);
     QByteArray data;
-    if (file.open(QIODevice::ReadOnly))
-        data = file.readAll();
+    if (file.open(QIODevice::ReadOnly)) {
+        // Measured before it is read: a file of gigabytes would otherwise be read into memory
+        // first, and a pipe or device would be read without end.
+        const int capacity = FlashImages::applicationCapacity(VersionRules::ConfigLayout::V2);
+        if (file.isSequential()) {
+            qWarning().noquote() << "getFirmwareData: not a regular file" << path;
+        } else if (file.size() + 2 > capacity) {
+            qWarning().noquote() << "firmware too large:" << path << file.size() << "bytes, at most"
+                                 << capacity - 2;
+            emit error(DeviceError_FirmwareTooLarge);
+            return {};
+        } else {
+            data = file.readAll();
+        }
+    }
     if (data.isEmpty()) {
         qWarning().noquote() << "getFirmwareData is Empty!" << path
                              << QFileInfo(path).absoluteFilePath();
@@ -651,8 +732,16 @@ void DeviceFlash::firmwareTask(FirmwareOperation operation, VersionRules::Config
                                const QString &path, const QString &version)
 {
     QMutexLocker lock(&m_mutex);
-    setIsBusy(true);
     const bool update = operation == FirmwareOperation::Update;
+    const FlashChange change(this);
+    if (!change.allowed)
+        return;
+    setIsBusy(true);
+    // An update rebuilds sector 1 from the cached block; a factory restore writes a fresh one.
+    if (update && refuseWithoutConfigBlock("updateFirmware")) {
+        setIsBusy(false);
+        return;
+    }
     const QByteArray firmware = getFirmwareData(path);
     const QStringList parts = version.split(QLatin1Char('.'));
     const bool open = m_hid->isOpen();
@@ -691,8 +780,8 @@ void DeviceFlash::updateBody(VersionRules::ConfigLayout layout, const QByteArray
                                                   FlashImages::versionBytes(version));
     configBlockChanged();
     FlashImages::buildUpdateImage(*image, m_configBlock, firmware, layout);
-    eraseFlash(*image);
-    write2Flash(*image, 0);
+    if (eraseFlash(*image))
+        write2Flash(*image, 0);
     image.reset();
     updateVersion();
 }
@@ -704,8 +793,8 @@ void DeviceFlash::factoryBody(VersionRules::ConfigLayout layout, const QByteArra
     qWarning() << (v1 ? "restoreFactorySettings_v1" : "restoreFactorySettings_v2");
     auto image = FlashImages::makeImage();
     FlashImages::buildFactoryImage(*image, firmware, layout, FlashImages::versionBytes(version));
-    eraseFlash(*image);
-    write2Flash(*image, 0);
+    if (eraseFlash(*image))
+        write2Flash(*image, 0);
 }
 
 void DeviceFlash::configBlockChanged()
@@ -724,6 +813,14 @@ void DeviceFlash::backupTask()
 {
     QMutexLocker lock(&m_mutex);
     setIsBusy(true);
+    if (!m_hardwareRead) {
+        // A backup file is bound to the adapter's serial; without one it could only be bound
+        // to some other adapter's.
+        qWarning() << "dataBackup refused: the adapter's serial number was not read";
+        emit error(DeviceError_AdapterUnread);
+        setIsBusy(false);
+        return;
+    }
     const int length = compareFirmwareVersion(version(), QStringLiteral("5.5.0")) >= 0
                            ? ConfigImages::kImageSizeV2
                            : ConfigImages::kImageSizeV1;
@@ -753,7 +850,15 @@ void DeviceFlash::dataRestore(QByteArray &data, const QString &version)
 void DeviceFlash::restoreTask(const QByteArray &data, const QString &version)
 {
     QMutexLocker lock(&m_mutex);
+    const FlashChange change(this);
+    if (!change.allowed)
+        return;
     setIsBusy(true);
+    if (refuseWithoutConfigBlock("dataRestore")) {
+        emit settingChanged();
+        setIsBusy(false);
+        return;
+    }
     std::memcpy(backupBuffer.data(), data.constData(), size_t(data.size()));
     // Bytes behind the input would be left from an earlier backup; never restore those.
     std::memset(backupBuffer.data() + data.size(), 0, size_t(backupBuffer.size() - data.size()));
@@ -773,23 +878,27 @@ void DeviceFlash::restoreTask(const QByteArray &data, const QString &version)
         copyMacros =
             isVersionBelow(adapterVersion.split(QLatin1Char('.')), QStringLiteral("5.6.0"));
     qInfo().noquote() << "dataRestore...." << adapterVersion << version << copyMacros;
-    if (compareFirmwareVersion(version, QStringLiteral("5.5.0")) == -1)
-        restoreV1ToV2(image, copyMacros);
+    const bool programmed = compareFirmwareVersion(version, QStringLiteral("5.5.0")) == -1
+                                ? restoreV1ToV2(image, copyMacros)
+                                : restoreV2ToV2(image, copyMacros);
+    // The cached block must be the restored one, or the next update or boot-mode change
+    // rebuilds sector 1 from the old settings and undoes the restore.
+    if (programmed)
+        updateVersion();
     else
-        restoreV2ToV2(image, copyMacros);
-    emit settingChanged();
+        emit settingChanged();
     setIsBusy(false);
 }
 
-void DeviceFlash::restoreV1ToV2(QByteArrayView image, bool copyMacros)
+bool DeviceFlash::restoreV1ToV2(QByteArrayView image, bool copyMacros)
 {
     qWarning() << "restoreV1ToV2";
-    programRestore(image, VersionRules::ConfigLayout::V1, copyMacros);
+    return programRestore(image, VersionRules::ConfigLayout::V1, copyMacros);
 }
 
-void DeviceFlash::restoreV2ToV2(QByteArrayView image, bool copyMacros)
+bool DeviceFlash::restoreV2ToV2(QByteArrayView image, bool copyMacros)
 {
-    programRestore(image, VersionRules::ConfigLayout::V2, copyMacros);
+    return programRestore(image, VersionRules::ConfigLayout::V2, copyMacros);
 }
 
 bool DeviceFlash::programRestore(QByteArrayView image, VersionRules::ConfigLayout source,
@@ -825,8 +934,8 @@ bool DeviceFlash::programRestore(QByteArrayView image, VersionRules::ConfigLayou
         }
     }
     emit dataStoreProgressChanged(0, quint32(flash->total));
-    eraseFlash(*flash);
-    write2Flash(*flash, 1);
+    if (eraseFlash(*flash))
+        write2Flash(*flash, 1);
     return true;
 }
 
@@ -845,15 +954,24 @@ void DeviceFlash::selectBootMode(int mode)
 void DeviceFlash::bootModeTask(int mode)
 {
     QMutexLocker lock(&m_mutex);
+    const FlashChange change(this);
+    if (!change.allowed)
+        return;
     setIsBusy(true);
+    if (refuseWithoutConfigBlock("selectBootMode")) {
+        setIsBusy(false);
+        return;
+    }
     auto image = FlashImages::makeImage();
-    // Only the image carries the new value; m_configBlock changes when it is next read.
     FlashImages::appendSegment(*image, FlashMap::kConfigBlockAddress,
                                ConfigImages::withBootMode(m_configBlock, mode));
     FlashImages::appendErase(*image, 1);
-    eraseFlash(*image);
-    write2Flash(*image, 2);
+    if (eraseFlash(*image))
+        write2Flash(*image, 2);
     image.reset();
+    // Without a fresh read, the next update or boot-mode change would rebuild sector 1 from
+    // the block as it was before this change and silently undo it.
+    updateVersion();
     setIsBusy(false);
 }
 

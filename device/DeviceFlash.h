@@ -100,6 +100,9 @@ public:
     quint16 configMarkerA() const { return m_configMarkerA; }
     quint16 configMarkerB() const { return m_configMarkerB; }
     VersionRules::ConfigLayout configLayout() const { return m_configLayout; }
+    // The configuration block was read completely and holds its guard bytes; without it no
+    // operation rebuilds sector 1 from the cached block.
+    bool isConfigBlockRead() const { return m_configRead; }
 
     // Command exchange.
     bool writeCMDData(const CommandFrame &frame);
@@ -116,7 +119,8 @@ public:
     bool isSupportDataStore() const;
 
     // Flash programming (run inside a task that holds the device mutex).
-    void eraseFlash(const FlashImage &image);
+    // True when the adapter confirmed the erase; nothing may be written otherwise.
+    bool eraseFlash(const FlashImage &image);
     // Writes every segment; true when the last chunk was verified.
     bool write2Flash(const FlashImage &image, quint8 progressSelector);
     QByteArray getFirmwareData(const QString &path);
@@ -134,9 +138,10 @@ public:
     void dataBackup();
     void dataRestore(QByteArray &data, const QString &version);
     // Run inside the restore task. `copyMacros` keeps macro records as they are; false converts
-    // them from format 1 to format 4. An invalid image is refused with nothing erased.
-    void restoreV1ToV2(QByteArrayView image, bool copyMacros);
-    void restoreV2ToV2(QByteArrayView image, bool copyMacros);
+    // them from format 1 to format 4. An invalid image is refused with nothing erased (false);
+    // true once the erase was sent, whatever came of it.
+    bool restoreV1ToV2(QByteArrayView image, bool copyMacros);
+    bool restoreV2ToV2(QByteArrayView image, bool copyMacros);
 
     // Boot mode: the stored value (at most 6), and a task that reprograms the configuration
     // block with a new one.
@@ -186,9 +191,36 @@ private:
     bool programRestore(QByteArrayView image, VersionRules::ConfigLayout source, bool copyMacros);
     void bootModeTask(int mode);
     void setVersion(const QString &version);
+    void dropStaleReports();
+    // Takes a block the session has read; an incomplete one leaves the cache as it was but
+    // marks it unusable.
+    void setConfigBlock(const QByteArray &block, bool complete);
+    // Refuses an operation that needs the cached block when it is not known to be whole.
+    bool refuseWithoutConfigBlock(const char *operation);
     // Called whenever m_configBlock has been read or changed.
     void configBlockChanged();
-    bool aborting() const { return m_abort.load(); }
+    // A task that erases or writes ignores the shutdown and runs to its end: its waits are
+    // bounded, and stopping it half-way would leave the adapter without firmware.
+    bool aborting() const { return m_abort.load() && !m_changingFlash.load(); }
+    static constexpr int kMaxStaleReports = 64;
+    // Marks the running task as one that changes flash, for as long as it runs. A task that
+    // would start only after the shutdown began changes nothing instead.
+    struct FlashChange
+    {
+        explicit FlashChange(DeviceFlash *owner)
+            : device(owner)
+            , allowed(!owner->m_abort)
+        {
+            if (allowed)
+                device->m_changingFlash = true;
+            else
+                qWarning("flash operation not started: the device link is shutting down");
+        }
+        ~FlashChange() { device->m_changingFlash = false; }
+        Q_DISABLE_COPY_MOVE(FlashChange)
+        DeviceFlash *device;
+        const bool allowed;
+    };
 
     // Fields read by the GUI thread while a task writes them are atomic or behind m_stateMutex.
     std::atomic<bool> m_isBusy{false};
@@ -210,7 +242,9 @@ private:
     quint16 m_configMarkerA = 0;
     quint16 m_configMarkerB = 0;
     QString m_strVersion;
-    VersionRules::ConfigLayout m_configLayout = VersionRules::ConfigLayout::V1;
+    std::atomic<VersionRules::ConfigLayout> m_configLayout{VersionRules::ConfigLayout::V1};
+    std::atomic<bool> m_configRead{false};
+    std::atomic<bool> m_hardwareRead{false};
 
     mutable QMutex m_stateMutex; // guards m_strVersion and m_hardwareInfo
     // Task bookkeeping uses the standard primitives so that race checkers see every hand-over.
@@ -220,6 +254,7 @@ private:
     int m_runningTasks = 0;
     QEventLoop *m_openWait = nullptr;
     std::atomic<bool> m_abort{false};
+    std::atomic<bool> m_changingFlash{false};
     std::atomic<quint64> m_removals{0}; // matching removals seen, to spot one during an open
     QList<void *> m_notifications;      // Windows notification handles
 };

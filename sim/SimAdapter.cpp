@@ -111,6 +111,12 @@ void SimAdapter::setReportDelay(std::chrono::microseconds delay)
     m_linkOrigin = Clock::now();
 }
 
+void SimAdapter::setLateReplyDelay(std::chrono::milliseconds delay)
+{
+    std::lock_guard lock(m_mutex);
+    m_lateReplyDelay = delay;
+}
+
 void SimAdapter::setEraseTimePerSector(std::chrono::milliseconds time)
 {
     std::lock_guard lock(m_mutex);
@@ -220,6 +226,8 @@ int SimAdapter::receiveReport(quint64 generation, const unsigned char *data, siz
                 bytes[12] ^= 0xFF;
             if (active.contains(Fault::ShortReply))
                 reply.truncate(20);
+            if (active.contains(Fault::LateReply))
+                busyFor += m_lateReplyDelay;
             if (!active.contains(Fault::DropReply))
                 m_inputReports.push_back({reply, frameEnd + delay + busyFor});
         }

@@ -22,6 +22,7 @@ enum class Fault {
     CorruptPayload, // one payload byte of the reply is flipped
     ShortReply,     // the input report is cut to 20 bytes
     RefuseErase,    // an erase is answered with a refusal and erases nothing
+    LateReply,      // the reply comes, but only after the late-reply delay (see below)
 };
 
 struct ReceivedCommand
@@ -82,6 +83,9 @@ public:
     // one, so an exchange takes two frames whenever the host answers within a frame.
     void setReportDelay(std::chrono::microseconds delay);
     void setEraseTimePerSector(std::chrono::milliseconds time);
+    // How much later than usual a LateReply fault delivers its reply; later replies queue
+    // behind it, as the adapter answers in order.
+    void setLateReplyDelay(std::chrono::milliseconds delay);
 
     QList<ReceivedCommand> commands() const;
     void clearCommands();
@@ -129,6 +133,7 @@ private:
     std::chrono::microseconds m_reportDelay{0};
     Clock::time_point m_linkOrigin;
     std::chrono::milliseconds m_eraseTimePerSector{0};
+    std::chrono::milliseconds m_lateReplyDelay{1500};
     QList<ReceivedCommand> m_commands;
     int m_erased[kSectorCount] = {};
 };

@@ -283,7 +283,8 @@ void tst_BackupRestore::restoreV2()
     QFETCH(bool, converted);
     QFETCH(int, extraInput);
     const QByteArray records = v1Records();
-    const FirmwareSetup source = setupFor(imageVersion, records, 2);
+    FirmwareSetup source = setupFor(imageVersion, records, 2);
+    source.bootMode = 5;
     QByteArray input = sim::configImage(source) + QByteArray(extraInput, char(0xEE));
 
     // The adapter now holds something else: the restore must bring the image back.
@@ -332,6 +333,8 @@ void tst_BackupRestore::restoreV2()
     for (int sector = 1; sector <= 5; ++sector)
         QCOMPARE(adapter->erasedSectorCount(sector), 1);
     QCOMPARE(adapter->erasedSectorCount(6), 0); // the application stays
+    // Re-read at once: the next change builds on the restored block, not on the one before.
+    QCOMPARE(device.bootMode(), 5);
 
     DeviceFlash fresh;
     DeviceSignalLog freshLog(&fresh);
@@ -524,7 +527,7 @@ void tst_BackupRestore::selectBootMode()
     QCOMPARE(after, before); // nothing but the configuration block changed
 
     const QList<sim::ReceivedCommand> commands = adapter->commands();
-    QCOMPARE(commands.size(), 1 + 316);
+    QCOMPARE(commands.size(), 1 + 316 + 316); // erase, write, re-read
     QCOMPARE(commands[0].code, 0x55u);
     QCOMPARE(commands[0].length, 1u);
     QCOMPARE(int(commands[0].payload.at(0)), 1);
@@ -533,9 +536,9 @@ void tst_BackupRestore::selectBootMode()
     QCOMPARE(progress.current.constLast(), 16384);
     QCOMPARE(progress.total, 16384);
     QVERIFY(errors(log).isEmpty());
-    QCOMPARE(log.count("settingChanged()"), 0);
-    // The cached block is not re-read: the old value stands until the next read.
-    QCOMPARE(device.bootMode(), 2);
+    QCOMPARE(log.count("settingChanged()"), 1);
+    // Re-read at once: a later change must build on the new value, not undo it.
+    QCOMPARE(device.bootMode(), 3);
     QCOMPARE(log.entries().constLast(), QString("isBusyChanged(false)"));
 }
 

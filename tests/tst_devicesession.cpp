@@ -1,6 +1,7 @@
 // The connection task: finding, opening and reading the adapter, and every way that can fail.
 #include "device/DeviceFlash.h"
 #include "support/DeviceSignalLog.h"
+#include "support/DeviceTestSteps.h"
 #include "support/LogCapture.h"
 #include "support/SimFixture.h"
 
@@ -60,6 +61,8 @@ private slots:
     void dataBlockTooLongIsNotProbed();
     void exchangeFaultsEndCleanly_data();
     void exchangeFaultsEndCleanly();
+    void unreadAdapterRefusesChanges_data();
+    void unreadAdapterRefusesChanges();
     void busyFlag();
     void destroyWhileOpenRetryWaits();
     void destroyDuringExchange();
@@ -254,6 +257,70 @@ void tst_DeviceSession::exchangeFaultsEndCleanly()
     QCOMPARE(log.entries().constLast(), QString("isBusyChanged(false)"));
     if (Fault(fault) == Fault::Unplug)
         QVERIFY(adapter->exchangeCount() <= exchange + 8);
+}
+
+// A connection whose reads were cut leaves nothing to build sector 1 from, or no serial to bind
+// a backup to: each operation that needs them is refused with nothing erased, once, and works
+// after a clean read.
+void tst_DeviceSession::unreadAdapterRefusesChanges_data()
+{
+    QTest::addColumn<int>("exchange"); // of the connection: 1-316 version, 318 hardware, 326+ block
+    QTest::addColumn<QString>("operation");
+    for (const char *operation : {"update", "boot mode", "restore"})
+        QTest::addRow("block cut, %s", operation) << 400 << QString(operation);
+    QTest::addRow("hardware information cut, backup") << 319 << QStringLiteral("backup");
+}
+
+void tst_DeviceSession::unreadAdapterRefusesChanges()
+{
+    QFETCH(int, exchange);
+    QFETCH(QString, operation);
+    const FirmwareSetup setup = v2Setup();
+    auto adapter = plugAdapter(setup);
+    adapter->armFault(Fault::WrongEchoAddress, exchange);
+    DeviceFlash device;
+    DeviceSignalLog log(&device, true);
+    const auto backedUp = [&log] {
+        return !log.entries().filter("dataBackupProgressChanged").isEmpty();
+    };
+    connectAndWait(device, log);
+    QVERIFY(device.isConnected());
+    QCOMPARE(errors(log), QStringList{"error(DeviceError_AdapterUnread)"});
+    QCOMPARE(device.serialNumber().isEmpty(), operation == "backup");
+
+    QTemporaryDir dir;
+    const QString firmware = dir.filePath("f.hfw");
+    QFile file(firmware);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(sim::applicationImage(30000, 3)) > 0);
+    file.close();
+    FirmwareSetup source = setup;
+    source.bootMode = 4;
+    QByteArray image = sim::configImage(source);
+    const auto start = [&] {
+        if (operation == "update")
+            device.updateFirmware(firmware, "5.7.0");
+        else if (operation == "boot mode")
+            device.selectBootMode(5);
+        else if (operation == "restore")
+            device.dataRestore(image, "5.6.3");
+        else
+            device.dataBackup();
+    };
+    const QByteArray before = adapter->peek(0x08000000, 0x100000);
+    log.clear();
+    start();
+    waitIdle(log);
+    QCOMPARE(errors(log), QStringList{"error(DeviceError_AdapterUnread)"});
+    QCOMPARE(adapter->peek(0x08000000, 0x100000), before);
+    QVERIFY(!backedUp());
+
+    device.connected(); // a clean read, as after plugging it in again
+    waitIdle(log, 2);
+    log.clear();
+    start();
+    waitIdle(log);
+    QCOMPARE(errors(log), QStringList{});
+    QVERIFY(operation == "backup" ? backedUp() : adapter->peek(0x08000000, 0x100000) != before);
 }
 
 void tst_DeviceSession::busyFlag()

@@ -71,6 +71,8 @@ private slots:
     void failuresDuringProgramming_data();
     void failuresDuringProgramming();
     void writeWalksTheSegmentTable();
+    void layoutFollowsTheVersion_data();
+    void layoutFollowsTheVersion();
 
 private:
     QString firmwareFile(const QByteArray &bytes, const QString &name = "firmware.hfw");
@@ -234,6 +236,14 @@ void tst_FlashProgramming::refusedBeforeErasing_data()
                                       << "5.6.0"
                                       << "error(DeviceError_FirmwareTooLarge)"
                                       << "firmware too large:";
+    QTest::newRow("3 GiB, measured before it is read") << false << "sparse"
+                                                       << "5.6.0"
+                                                       << "error(DeviceError_FirmwareTooLarge)"
+                                                       << "firmware too large:";
+    QTest::newRow("a device that never ends") << false << "/dev/zero"
+                                              << "5.6.0"
+                                              << "error(DeviceError_FirmwareDataEmpty)"
+                                              << "getFirmwareData is Empty!";
     QTest::newRow("too large for V1") << true << "262143"
                                       << "5.4.0"
                                       << "error(DeviceError_FirmwareTooLarge)"
@@ -265,9 +275,14 @@ void tst_FlashProgramming::refusedBeforeErasing()
     adapter->clearCommands();
 
     QString path = m_dir.filePath("missing.hfw");
-    if (file == "empty")
+    if (file == "empty") {
         path = firmwareFile({}, "empty.hfw");
-    else if (file != "missing")
+    } else if (file == "sparse") {
+        path = firmwareFile({}, "sparse.hfw");
+        QVERIFY(QFile::resize(path, 3LL << 30));
+    } else if (file.startsWith('/')) {
+        path = file;
+    } else if (file != "missing")
         path = firmwareFile(QByteArray(file.toInt(), 'F'));
     LogCapture lines;
     if (factory)
@@ -304,10 +319,9 @@ void tst_FlashProgramming::failuresDuringProgramming_data()
     QTest::newRow("dropped erase reply")
         << int(Fault::DropReply) << 1 << QStringList{"error(DeviceError_EraseFlashFailure)"}
         << "erase error !";
-    QTest::newRow("refused erase") << int(Fault::RefuseErase) << 1
-                                   << QStringList{"error(DeviceError_EraseFlashFailure)",
-                                                  "error(DeviceError_WriteFlashFailure)"}
-                                   << "write2Flash USB_ERR_DATA_VERIFY 1";
+    QTest::newRow("refused erase")
+        << int(Fault::RefuseErase) << 1 << QStringList{"error(DeviceError_EraseFlashFailure)"}
+        << "erase error !";
 }
 
 void tst_FlashProgramming::failuresDuringProgramming()
@@ -322,14 +336,21 @@ void tst_FlashProgramming::failuresDuringProgramming()
     connectSession(device, log);
 
     LogCapture lines;
+    adapter->clearCommands();
     adapter->armFault(Fault(fault), exchange);
     device.updateFirmware(firmwareFile(sim::applicationImage(60000, 9)), "5.6.4");
     waitIdle(log);
     QCOMPARE(errors(log), expectedErrors);
     QVERIFY2(lines.contains(logLine), qPrintable(logLine));
     QVERIFY(!device.isBusy());
-    const bool complete = !expectedErrors.contains("error(DeviceError_WriteFlashFailure)");
+    const bool eraseFailed = expectedErrors.contains("error(DeviceError_EraseFlashFailure)");
+    const bool complete =
+        !eraseFailed && !expectedErrors.contains("error(DeviceError_WriteFlashFailure)");
     checkProgress(log, 16384 + 60002, complete);
+    // Over flash that was not erased nothing is written: only the version re-read follows.
+    const auto commands = adapter->commands();
+    for (int i = exchange; eraseFailed && i < commands.size(); ++i)
+        QCOMPARE(commands[i].code, 0x56u);
     // The error comes before the task lets go of the busy flag.
     QVERIFY(log.entries().indexOf(expectedErrors.constLast()) <
             log.entries().indexOf("isBusyChanged(false)"));
@@ -370,6 +391,31 @@ void tst_FlashProgramming::writeWalksTheSegmentTable()
     QCOMPARE(adapter->exchangeCount(), 15);
     QVERIFY(log.entries().isEmpty());
     QCOMPARE(adapter->peek(0x080A0000 + 14 * 0x100, 10), QByteArray(10, char(14)));
+}
+
+void tst_FlashProgramming::layoutFollowsTheVersion_data()
+{
+    QTest::addColumn<bool>("fromV2");
+    QTest::addColumn<QString>("target");
+    QTest::newRow("V1 to V2") << false << "5.6.0";
+    QTest::newRow("V2 to V1") << true << "5.4.1";
+}
+
+// The session decides the layout on every read of the version, not only when it connects: a
+// restore or a boot-mode change after an update across 5.5.0 must see the new layout.
+void tst_FlashProgramming::layoutFollowsTheVersion()
+{
+    QFETCH(bool, fromV2);
+    QFETCH(QString, target);
+    auto adapter = plugAdapter(adapterSetup(fromV2));
+    DeviceFlash device;
+    DeviceSignalLog log(&device, true);
+    connectSession(device, log);
+    device.updateFirmware(firmwareFile(sim::applicationImage(40000, 4)), target);
+    waitIdle(log);
+    QCOMPARE(device.version(), target);
+    QCOMPARE(device.configLayout(),
+             fromV2 ? VersionRules::ConfigLayout::V1 : VersionRules::ConfigLayout::V2);
 }
 
 QTEST_GUILESS_MAIN(tst_FlashProgramming)
