@@ -73,11 +73,18 @@ bool isSafeVersion(const QString &version)
 
 bool isAllowedDownload(const QString &url)
 {
-    const QUrl parsed(url, QUrl::StrictMode);
+    return !downloadUrl(url).isEmpty();
+}
+
+QUrl downloadUrl(const QString &url)
+{
+    const QUrl parsed(url, QUrl::TolerantMode);
     if (!parsed.isValid() || parsed.isRelative() || parsed.host().isEmpty())
-        return false;
+        return {};
     const QString scheme = parsed.scheme();
-    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        return {};
+    return parsed;
 }
 
 QString entryVersion(const QJsonArray &firmware, int index)

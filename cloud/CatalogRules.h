@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 // The byte-level rules of the firmware catalog: parsing and checking the catalog document and
 // its cached copy, the checksum of a firmware file and the name it is cached under. Everything
@@ -42,8 +43,13 @@ QString listFault(const QJsonArray &firmware);
 // A version must stay one plain file name inside the data directory once put into the
 // cached file's name.
 bool isSafeVersion(const QString &version);
-// Only absolute http and https addresses are fetched; an empty one reads as absent.
+// Only absolute http and https addresses with a host are fetched; an empty one reads as
+// absent. Addresses are read leniently: characters strict parsing refuses (a space, "|",
+// "{") are percent-encoded rather than failing the entry and with it the whole catalog.
 bool isAllowedDownload(const QString &url);
+// The address a download is fetched from, read as isAllowedDownload reads it; an empty
+// QUrl for one that is not allowed.
+QUrl downloadUrl(const QString &url);
 
 QString entryVersion(const QJsonArray &firmware, int index);
 QString entryDownload(const QJsonArray &firmware, int index);

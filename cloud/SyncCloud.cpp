@@ -272,15 +272,17 @@ QString SyncCloud::getFirmware(int index)
     qDebug() << "getFirmware firmware downloading...";
 
     // Only http and https are fetched (an empty address, as for a position before the list,
-    // fails here just as its request would).
-    if (!isAllowedDownload(download)) {
+    // fails here just as its request would), and exactly as checked: read leniently, with
+    // what strict parsing refuses percent-encoded.
+    const QUrl url = downloadUrl(download);
+    if (url.isEmpty()) {
         qWarning().noquote() << "getFirmware download address refused:" << download;
         emit syncError(SyncError_NetworkError);
         return result;
     }
 
     QEventLoop loop;
-    QNetworkReply *reply = get(QNetworkRequest(QUrl(download)));
+    QNetworkReply *reply = get(QNetworkRequest(url));
     connect(reply, &QNetworkReply::downloadProgress, this, &SyncCloud::downloadFirmwareProgress);
     guardReply(reply, m_downloadDeadlineMs, MaxFirmwareBytes);
     // The loop is the context: the handler writes into this frame, so it must never run once

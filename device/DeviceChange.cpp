@@ -26,7 +26,10 @@ InterfaceName parseInterfaceName(const QString &name)
     if (parts.size() < 2)
         return result;
     const QStringList fields = parts.at(1).split(QLatin1Char('&'));
-    if (name.contains(QLatin1String("USBSTOR"))) {
+    // The layout follows the enumerator ("\\?\USBSTOR" or "\\?\USB"), which says what the
+    // device is; the rest of the name holds the serial, whatever text that may contain.
+    const QString enumerator = parts.at(0).section(QLatin1Char('\\'), -1);
+    if (enumerator.compare(QLatin1String("USBSTOR"), Qt::CaseInsensitive) == 0) {
         if (fields.size() < 4)
             return result;
         result.vendorText = fields.at(1).mid(4);

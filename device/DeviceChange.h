@@ -42,7 +42,8 @@ extern const char *const kUsbDeviceClass; // {A5DCBF10-6530-11D2-901F-00C04FB951
 extern const char *const kDiskClass;      // {53F56307-B6BF-11D0-94F2-00A0C91EFB8B}
 
 // "\\?\USBSTOR#Disk&Ven_x&Prod_y&Rev_z#..." or "\\?\USB#VID_x&PID_y#serial#{class}"; IDs are
-// hexadecimal, and text that is not gives 0.
+// hexadecimal, and text that is not gives 0. Which of the two is read from the enumerator
+// before the first "#" only, never from the serial.
 InterfaceName parseInterfaceName(const QString &name);
 
 // A WM_DEVICECHANGE message: wParam and the broadcast record lParam points to, as bytes laid out

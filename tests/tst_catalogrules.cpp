@@ -48,6 +48,11 @@ void tst_CatalogRules::parseCatalog_data()
     QTest::newRow("hostile entry after a good one")
         << QByteArray(R"({"download":{"firmware":[{"version":"1"},{"version":"a/b"}]}})")
         << int(CatalogFault::HostileEntry) << QStringList{"1", "a/b"} << QString();
+    QTest::newRow("addresses strict parsing refuses")
+        << QByteArray(R"({"download":{"firmware":[{"version":"1","download":"http://h/a b.hfw"},)"
+                      R"({"version":"2","download":"http://h/a|b.hfw"},)"
+                      R"({"version":"3","download":"http://h/{a}.hfw"}]}})")
+        << none << QStringList{"1", "2", "3"} << QString();
     QTest::newRow("odd entries read as empty")
         << QByteArray(R"({"download":{"firmware":[7,{"version":5},{"download":""}]}})") << none
         << QStringList{"", "", ""} << QString();
@@ -113,6 +118,15 @@ void tst_CatalogRules::allowedDownload_data()
     QTest::newRow("data") << "data:,abc" << false;
     QTest::newRow("ftp") << "ftp://host/a" << false;
     QTest::newRow("no host") << "http:///a" << false;
+    // Characters strict parsing refuses are percent-encoded, not a reason to refuse.
+    QTest::newRow("space") << "http://firmware.halvern.example/fw/5.6.0 beta.hfw" << true;
+    QTest::newRow("pipe") << "https://firmware.halvern.example/fw/a|b.hfw" << true;
+    QTest::newRow("brace") << "http://firmware.halvern.example/fw/{5.6.0}.hfw" << true;
+    QTest::newRow("relative, space") << "fw/a b.hfw" << false;
+    QTest::newRow("ftp, space") << "ftp://host/a b.hfw" << false;
+    QTest::newRow("file, brace") << "file:///tmp/{a}.hfw" << false;
+    QTest::newRow("no host, pipe") << "http:///a|b.hfw" << false;
+    QTest::newRow("space in host") << "http://ho st/a.hfw" << false;
 }
 
 void tst_CatalogRules::allowedDownload()
@@ -120,6 +134,15 @@ void tst_CatalogRules::allowedDownload()
     QFETCH(QString, url);
     QFETCH(bool, allowed);
     QCOMPARE(isAllowedDownload(url), allowed);
+    const QUrl fetched = downloadUrl(url);
+    QCOMPARE(fetched.isEmpty(), !allowed);
+    // What is fetched is the address percent-encoded, nothing refused left in it.
+    if (allowed) {
+        QVERIFY(fetched.isValid());
+        const QByteArray encoded = fetched.toEncoded();
+        QVERIFY2(!encoded.contains(' ') && !encoded.contains('|') && !encoded.contains('{'),
+                 encoded.constData());
+    }
 }
 
 void tst_CatalogRules::checksum_data()

@@ -124,6 +124,10 @@ void tst_DeviceWatch::parseName_data()
                                 << 0xB373u << "x";
     QTest::newRow("disk") << R"(\\?\USBSTOR#Disk&Ven_Generic&Prod_1234&Rev_1.00#0001#{53f5})"
                           << true << 0u << 0x1234u << "1.00";
+    // The serial is data: "usbstor" in it does not make the adapter a disk.
+    QTest::newRow("serial containing usbstor")
+        << R"(\\?\USB#VID_0E3A&PID_B372#AUSBSTOR1#{A5DCBF10-6530-11D2-901F-00C04FB951ED})" << true
+        << 0x0E3Au << 0xB372u << "AUSBSTOR1";
     QTest::newRow("not hexadecimal")
         << R"(\\?\USB#VID_XYZ&PID_B372#s#{g})" << true << 0u << 0xB372u << "s";
     QTest::newRow("no hash") << R"(\\?\USB)" << false << 0u << 0u << "";
@@ -223,6 +227,11 @@ void tst_DeviceWatch::udevEvents_data()
     QTest::newRow("adapter added")
         << "add" << adapterAdd
         << R"(\\?\USB#VID_0E3A&PID_B372#0123ABCD#{A5DCBF10-6530-11D2-901F-00C04FB951ED})";
+    Properties storageSerial = adapterAdd;
+    storageSerial.insert("ID_SERIAL_SHORT", "xUsbStor7");
+    QTest::newRow("serial containing usbstor")
+        << "add" << storageSerial
+        << R"(\\?\USB#VID_0E3A&PID_B372#XUSBSTOR7#{A5DCBF10-6530-11D2-901F-00C04FB951ED})";
     QTest::newRow("adapter removed")
         << "remove" << adapterRemove
         << R"(\\?\USB#VID_0E3A&PID_B373##{A5DCBF10-6530-11D2-901F-00C04FB951ED})";
@@ -249,6 +258,10 @@ void tst_DeviceWatch::udevEvents()
     // The translated name leads to the same decisions as on Windows.
     const InterfaceName parsed = DeviceChanges::parseInterfaceName(change->name);
     QVERIFY(parsed.valid);
+    const QStringList product = properties.value("PRODUCT").split('/');
+    QCOMPARE(parsed.vendorId, product.at(0).toUInt(nullptr, 16));
+    QCOMPARE(parsed.productId, product.at(1).toUInt(nullptr, 16));
+    QCOMPARE(parsed.thirdText, properties.value("ID_SERIAL_SHORT").toUpper());
 }
 
 void tst_DeviceWatch::arrival()

@@ -117,6 +117,8 @@ private slots:
 
     void download_data();
     void download();
+    void looseAddress_data();
+    void looseAddress();
     void cachedCopyUsedWithoutNetwork();
     void corruptedCacheReplaced();
     void twoVersionsSideBySide();
@@ -340,6 +342,13 @@ void tst_SyncCloud::catalog_data()
         << cache << false
         << Route{200, catalogBody({entry("2.0.0", "file:///etc/passwd")}), Mode::Body} << badInfo
         << cached << true;
+    QTest::newRow("addresses strict parsing refuses")
+        << cache << false
+        << Route{200,
+                 catalogBody(
+                     {entry("2.0.0", "http://h/2 a.hfw"), entry("1.0.0", "http://h/{1}|a")}),
+                 Mode::Body}
+        << goodReply << fresh << true;
     QTest::newRow("good, no cache") << none << false << ok << goodReply << fresh << true;
     QTest::newRow("good, replaces cache") << cache << false << ok << goodReply << fresh << true;
     QTest::newRow("good, unsized")
@@ -350,6 +359,9 @@ void tst_SyncCloud::catalog_data()
     QTest::newRow("old cache with a climbing version is not used")
         << QJsonArray{entry("../x", "http://h/x")} << false << Route{404, "", Mode::Body}
         << firstRun << QStringList() << false;
+    QTest::newRow("old cache with a space in an address is used")
+        << QJsonArray{entry("1.0.0", "http://h/1 a.hfw", "00")} << false
+        << Route{404, "", Mode::Body} << cacheUsed << cached << false;
 }
 
 void tst_SyncCloud::catalog()
@@ -490,6 +502,37 @@ void tst_SyncCloud::download()
     // No temporary file is left behind either.
     QCOMPARE(QDir(dataPath()).entryList({"Firmware_V*"}, QDir::Files | QDir::Hidden).size(),
              verified ? 1 : 0);
+}
+
+void tst_SyncCloud::looseAddress_data()
+{
+    QTest::addColumn<QString>("written");   // the path as the catalog writes it
+    QTest::addColumn<QString>("requested"); // the path the server is asked for
+    QTest::newRow("space") << "/fw/5.6.0 beta.hfw"
+                           << "/fw/5.6.0%20beta.hfw";
+    QTest::newRow("pipe") << "/fw/5.6.0|beta.hfw"
+                          << "/fw/5.6.0%7Cbeta.hfw";
+    QTest::newRow("brace") << "/fw/{5.6.0}.hfw"
+                           << "/fw/%7B5.6.0%7D.hfw";
+}
+
+// An address strict parsing refuses is fetched percent-encoded.
+void tst_SyncCloud::looseAddress()
+{
+    QFETCH(QString, written);
+    QFETCH(QString, requested);
+    const QByteArray bytes = firmwareBytes("5.6.0");
+    m_server->setRoute(requested, Route{200, bytes, Mode::Body});
+    const QJsonArray firmware{
+        entry("5.6.0", m_server->url().toString() + written, CatalogRules::md5Hex(bytes))};
+    m_server->setRoute(kCatalog, Route{200, catalogBody(firmware), Mode::Body});
+    auto cloud = makeCloud();
+    QVERIFY(fetch(cloud.get()));
+    QCOMPARE(cloud->firmwareVersionList(), QStringList{"5.6.0"});
+
+    QCOMPARE(cloud->getFirmware(0), dataPath() + "/Firmware_V5.6.0.hfw");
+    QCOMPARE(m_server->requestCount(requested), 1);
+    QCOMPARE(m_server->totalRequests(), 2); // the catalog and the file
 }
 
 void tst_SyncCloud::cachedCopyUsedWithoutNetwork()
