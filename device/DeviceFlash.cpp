@@ -629,6 +629,10 @@ bool DeviceFlash::write2Flash(const FlashImage &image, quint8 progressSelector)
             offset += chunk;
             address += chunk;
             written += chunk;
+            if (m_progressTotal > 0) {
+                emit write2FlashProgressChanged(m_progressBase + written, m_progressTotal);
+                continue;
+            }
             switch (progressSelector) {
             case 0:
                 emit write2FlashProgressChanged(written, total);
@@ -758,9 +762,12 @@ void DeviceFlash::firmwareTask(FirmwareOperation operation, VersionRules::Config
         qWarning().noquote() << "firmware too large:" << path << firmware.size() << "bytes, at most"
                              << FlashImages::applicationCapacity(layout) - 2;
         emit error(DeviceError_FirmwareTooLarge);
+    } else if (update && m_safetyCopySink && layout != m_configLayout) {
+        crossLayoutUpdateBody(layout, firmware, parts);
     } else if (update) {
-        updateBody(layout, firmware, parts);
-    } else {
+        if (takeBlockCopy())
+            updateBody(layout, firmware, parts);
+    } else if (takeFullCopy()) {
         factoryBody(layout, firmware, parts);
     }
     if (!update)
@@ -769,13 +776,16 @@ void DeviceFlash::firmwareTask(FirmwareOperation operation, VersionRules::Config
 }
 
 void DeviceFlash::updateBody(VersionRules::ConfigLayout layout, const QByteArray &firmware,
-                             const QStringList &version)
+                             const QStringList &version, const QByteArray &block,
+                             const QString &fromVersion)
 {
     const bool v1 = layout == VersionRules::ConfigLayout::V1;
     qWarning() << (v1 ? "updateFirmware_v1" : "updateFirmware_v2");
     auto image = FlashImages::makeImage();
-    const QStringList current = this->version().split(QLatin1Char('.'));
-    m_configBlock = FlashImages::migrateConfigBlock(m_configBlock, current, layout);
+    const QStringList current =
+        (fromVersion.isEmpty() ? this->version() : fromVersion).split(QLatin1Char('.'));
+    m_configBlock = FlashImages::migrateConfigBlock(block.isEmpty() ? m_configBlock : block,
+                                                    current, layout);
     m_configBlock = FlashImages::stampConfigBlock(m_configBlock, layout, quint32(firmware.size()),
                                                   FlashImages::versionBytes(version));
     configBlockChanged();
@@ -878,9 +888,11 @@ void DeviceFlash::restoreTask(const QByteArray &data, const QString &version)
         copyMacros =
             isVersionBelow(adapterVersion.split(QLatin1Char('.')), QStringLiteral("5.6.0"));
     qInfo().noquote() << "dataRestore...." << adapterVersion << version << copyMacros;
-    const bool programmed = compareFirmwareVersion(version, QStringLiteral("5.5.0")) == -1
-                                ? restoreV1ToV2(image, copyMacros)
-                                : restoreV2ToV2(image, copyMacros);
+    // The copy is read into a buffer of its own: backupBuffer holds the image to restore.
+    const bool programmed = takeFullCopy() &&
+                            (compareFirmwareVersion(version, QStringLiteral("5.5.0")) == -1
+                                 ? restoreV1ToV2(image, copyMacros)
+                                 : restoreV2ToV2(image, copyMacros));
     // The cached block must be the restored one, or the next update or boot-mode change
     // rebuilds sector 1 from the old settings and undoes the restore.
     if (programmed)
@@ -893,16 +905,16 @@ void DeviceFlash::restoreTask(const QByteArray &data, const QString &version)
 bool DeviceFlash::restoreV1ToV2(QByteArrayView image, bool copyMacros)
 {
     qWarning() << "restoreV1ToV2";
-    return programRestore(image, VersionRules::ConfigLayout::V1, copyMacros);
+    return programRestore(image, VersionRules::ConfigLayout::V1, copyMacros) >= 0;
 }
 
 bool DeviceFlash::restoreV2ToV2(QByteArrayView image, bool copyMacros)
 {
-    return programRestore(image, VersionRules::ConfigLayout::V2, copyMacros);
+    return programRestore(image, VersionRules::ConfigLayout::V2, copyMacros) >= 0;
 }
 
-bool DeviceFlash::programRestore(QByteArrayView image, VersionRules::ConfigLayout source,
-                                 bool copyMacros)
+int DeviceFlash::programRestore(QByteArrayView image, VersionRules::ConfigLayout source,
+                                bool copyMacros)
 {
     const bool v1 = source == VersionRules::ConfigLayout::V1;
     auto flash = FlashImages::makeImage();
@@ -914,7 +926,7 @@ bool DeviceFlash::programRestore(QByteArrayView image, VersionRules::ConfigLayou
                              << "at image offset" << hex(quint32(validation.offset)) << "of"
                              << image.size() << "bytes";
         emit error(DeviceError_BackupImageInvalid);
-        return false;
+        return -1;
     }
     if (!v1) {
         const QByteArray config = FlashImages::segmentBytes(*flash, 0);
@@ -933,10 +945,9 @@ bool DeviceFlash::programRestore(QByteArrayView image, VersionRules::ConfigLayou
             }
         }
     }
-    emit dataStoreProgressChanged(0, quint32(flash->total));
-    if (eraseFlash(*flash))
-        write2Flash(*flash, 1);
-    return true;
+    if (m_progressTotal == 0)
+        emit dataStoreProgressChanged(0, quint32(flash->total));
+    return eraseFlash(*flash) && write2Flash(*flash, 1) ? 1 : 0;
 }
 
 int DeviceFlash::bootMode() const
@@ -966,7 +977,7 @@ void DeviceFlash::bootModeTask(int mode)
     FlashImages::appendSegment(*image, FlashMap::kConfigBlockAddress,
                                ConfigImages::withBootMode(m_configBlock, mode));
     FlashImages::appendErase(*image, 1);
-    if (eraseFlash(*image))
+    if (takeBlockCopy() && eraseFlash(*image))
         write2Flash(*image, 2);
     image.reset();
     // Without a fresh read, the next update or boot-mode change would rebuild sector 1 from

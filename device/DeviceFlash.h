@@ -68,6 +68,9 @@ public:
         // The configuration block or the hardware information was not read completely at
         // connection: update, restore, boot mode and backup are refused until a clean re-read.
         DeviceError_AdapterUnread = 10,
+        // The copy of the configuration that must precede every erase of it could not be taken
+        // or kept: nothing was erased.
+        DeviceError_SafetyCopyFailed = 11,
     };
     Q_ENUM(DeviceError)
 
@@ -77,6 +80,20 @@ public:
         Halvern_PidB374 = 0xB374,
     };
     Q_ENUM(Halvern)
+
+    // What the tool keeps before an operation erases the adapter's configuration: the block of
+    // sector 1 when only that goes (update, boot mode), a whole backup image otherwise.
+    struct SafetyCopy
+    {
+        enum class Kind { ConfigBlock, FullBackup };
+        Kind kind = Kind::ConfigBlock;
+        QByteArray bytes;
+        QString firmwareVersion; // what the adapter ran when the copy was taken
+        QByteArray serial;
+    };
+    // Runs on the task's thread before the erase; false stops the operation with
+    // DeviceError_SafetyCopyFailed. Without a sink no copies are taken.
+    using SafetyCopySink = std::function<bool(const SafetyCopy &copy)>;
 
     explicit DeviceFlash(QWidget *parent = nullptr);
     ~DeviceFlash() override;
@@ -143,6 +160,15 @@ public:
     bool restoreV1ToV2(QByteArrayView image, bool copyMacros);
     bool restoreV2ToV2(QByteArrayView image, bool copyMacros);
 
+    void setSafetyCopySink(SafetyCopySink sink);
+    // Puts a safety copy back. A full backup needs a firmware: the adapter is restored to its
+    // factory state with it, then the copy is restored into it (converted from V1 when the
+    // firmware has the V2 layout). A configuration block with a firmware is written with it as
+    // an update is; without one, the block alone goes back into sector 1 of the running
+    // firmware. No new copy is taken: the one being restored is already kept.
+    void restoreSafetyCopy(const SafetyCopy &copy, const QString &firmwarePath,
+                           const QString &firmwareVersion);
+
     // Boot mode: the stored value (at most 6), and a task that reprograms the configuration
     // block with a new one.
     int bootMode() const;
@@ -165,6 +191,8 @@ signals:
     void dataStoreProgressChanged(qlonglong current, qlonglong total);
     void settingProgressChanged(qlonglong current, qlonglong total);
     void settingChanged();
+    // The safety copy before an erase being read; its own stage of the operation.
+    void safetyCopyProgressChanged(qlonglong current, qlonglong total);
 
 private:
     // Runs `body` on the global pool; the destructor waits for every task started here.
@@ -182,14 +210,32 @@ private:
                            const QString &path, const QString &version);
     void firmwareTask(FirmwareOperation operation, VersionRules::ConfigLayout layout,
                       const QString &path, const QString &version);
+    // Builds sector 1 from `block` as the adapter's `fromVersion` left it; the cached block and
+    // version when not given.
     void updateBody(VersionRules::ConfigLayout layout, const QByteArray &firmware,
-                    const QStringList &version);
+                    const QStringList &version, const QByteArray &block = {},
+                    const QString &fromVersion = {});
     void factoryBody(VersionRules::ConfigLayout layout, const QByteArray &firmware,
                      const QStringList &version);
     void backupTask();
     void restoreTask(const QByteArray &data, const QString &version);
-    bool programRestore(QByteArrayView image, VersionRules::ConfigLayout source, bool copyMacros);
+    // -1: refused, nothing erased; 0: stopped after the erase was sent; 1: written and verified.
+    int programRestore(QByteArrayView image, VersionRules::ConfigLayout source, bool copyMacros);
     void bootModeTask(int mode);
+    // Safety copies and the operations that keep the configuration across a change of layout.
+    bool takeBlockCopy();
+    bool takeFullCopy(QByteArray *image = nullptr, qlonglong grandTotal = 0);
+    bool keepCopy(const SafetyCopy &copy);
+    QByteArray readBackupImage(qlonglong grandTotal);
+    void crossLayoutUpdateBody(VersionRules::ConfigLayout layout, const QByteArray &firmware,
+                               const QStringList &version);
+    bool factoryThenRestore(VersionRules::ConfigLayout layout, const QByteArray &firmware,
+                            const QStringList &version, const QByteArray &image,
+                            const QString &imageVersion, qlonglong progressBase,
+                            qlonglong grandTotal);
+    void restoreCopyTask(const SafetyCopy &copy, const QString &firmwarePath,
+                         const QString &firmwareVersion);
+    bool restoreKeepsMacros(const QString &adapterVersion, const QString &imageVersion) const;
     void setVersion(const QString &version);
     void dropStaleReports();
     // Takes a block the session has read; an incomplete one leaves the cache as it was but
@@ -255,6 +301,10 @@ private:
     QEventLoop *m_openWait = nullptr;
     std::atomic<bool> m_abort{false};
     std::atomic<bool> m_changingFlash{false};
+    SafetyCopySink m_safetyCopySink; // set before any task runs
+    // While set, write2Flash reports on this wider scale: one bar across several stages.
+    qlonglong m_progressBase = 0;
+    qlonglong m_progressTotal = 0;
     std::atomic<quint64> m_removals{0}; // matching removals seen, to spot one during an open
     QList<void *> m_notifications;      // Windows notification handles
 };

@@ -277,6 +277,10 @@ void MainWindow::onDeviceError(DeviceFlash::DeviceError error)
     case DeviceFlash::DeviceError_AdapterUnread:
         text = tr("The adapter could not be read completely! Please plug it in again.");
         break;
+    case DeviceFlash::DeviceError_SafetyCopyFailed:
+        text = tr("No copy of the settings could be kept, so nothing was changed! Please try "
+                  "again.");
+        break;
     }
     if (text.isEmpty())
         text = tr("Unknown device error %1!").arg(int(error));
