@@ -2,6 +2,7 @@
 
 #include "ui/BackupFile.h"
 #include "ui/FirmwareFileName.h"
+#include "ui/Languages.h"
 #include "ui/MessageDialog.h"
 #include "ui/SettingsDialog.h"
 #include "ui_mainwindow.h"
@@ -19,21 +20,6 @@
 #include <QTranslator>
 
 namespace {
-
-struct Language
-{
-    const char *catalog;
-    const char *font;
-};
-
-// By the index stored under "CurrentLanguage"; any other index is shown like English.
-constexpr Language kLanguages[] = {
-    {":/translations/HalvernFirmwareTool_en_EN.qm", "Microsoft Sans Serif"},
-    {":/translations/HalvernFirmwareTool_zh_CN.qm", "DengXian"},
-    {":/translations/HalvernFirmwareTool_ja_JP.qm", "Kochi Gothic"},
-    {":/translations/HalvernFirmwareTool_ru_RU.qm", "Consolas"},
-    {":/translations/HalvernFirmwareTool_fr_FR.qm", "Arbutus Slab"},
-};
 
 const QString kBackupFilter = QStringLiteral("backup Files (*.bkp)");
 
@@ -616,15 +602,8 @@ void MainWindow::onVersionChanged(QString version)
 void MainWindow::applyLanguage()
 {
     const int index = m_syncCloud->currentLanguage();
-    const Language &language =
-        index >= 1 && index < int(std::size(kLanguages)) ? kLanguages[index] : kLanguages[0];
-    QApplication::setFont(QFont(QString::fromLatin1(language.font)));
-    // A catalog that does not load leaves the translator empty: the source texts show.
-    if (!m_translator->load(QString::fromLatin1(language.catalog)))
-        qDebug().noquote() << "translation catalog not loaded:" << language.catalog;
-    // Taken out first, so repeated calls do not stack the same translator.
-    QCoreApplication::removeTranslator(m_translator);
-    QCoreApplication::installTranslator(m_translator);
+    QApplication::setFont(QFont(Languages::fontFamily(index)));
+    Languages::installCatalog(*m_translator, index);
 
     disconnect(m_ui->comboBox_Languages, &QComboBox::currentIndexChanged, this,
                &MainWindow::onComboBoxLanguagesChanged);
