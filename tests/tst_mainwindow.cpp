@@ -26,6 +26,7 @@
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QToolButton>
+#include <QWindow>
 #include <QtTest>
 
 #include <memory>
@@ -139,6 +140,7 @@ private slots:
     void deviceErrors();
     void hardwareFailureCloses_data();
     void hardwareFailureCloses();
+    void closeDuringWrite_data();
     void closeDuringWrite();
     void closeDuringDownload();
     void syncErrors_data();
@@ -815,8 +817,19 @@ void tst_MainWindow::hardwareFailureCloses()
         QVERIFY(!messages()->isVisible()); // and the shared one was not used
 }
 
+void tst_MainWindow::closeDuringWrite_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("close button") << "button";
+    QTest::newRow("close()") << "close";
+    QTest::newRow("window system") << "window";
+}
+
+// However the window is asked to close, the write runs to its end first; a second request
+// changes nothing.
 void tst_MainWindow::closeDuringWrite()
 {
+    QFETCH(QString, how);
     auto adapter = plugAdapter(adapterAt(5, 6, 0));
     makeWindow();
     waitConnected();
@@ -828,9 +841,16 @@ void tst_MainWindow::closeDuringWrite()
     QTRY_VERIFY(m_device->isBusy());
 
     auto *close = widget<QToolButton>("toolButton_Close");
-    close->click();
-    QVERIFY(!close->isEnabled());
+    for (int request = 0; request < 2; ++request) {
+        if (how == "button")
+            close->click();
+        else if (how == "close")
+            m_window->close();
+        else
+            m_window->windowHandle()->close();
+    }
     QVERIFY(m_window->isVisible());
+    QVERIFY(!close->isEnabled());
     QTest::qWait(100);
     QVERIFY(m_window->isVisible());
     QVERIFY(!log.contains(QStringLiteral("safe close...")));
@@ -839,6 +859,7 @@ void tst_MainWindow::closeDuringWrite()
     QVERIFY(!m_device->isBusy());
     QCOMPARE(log.count(QStringLiteral("safe close...")), 1);
     QCOMPARE(m_device->version(), QStringLiteral("5.7.1")); // the write was not cut short
+    QCOMPARE(adapter->peek(sim::applicationAddress(sim::Layout::V2), 4096), firmware("5.7.1"));
 }
 
 void tst_MainWindow::closeDuringDownload()

@@ -8,6 +8,7 @@
 #include "ui_mainwindow.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileDialog>
@@ -280,14 +281,31 @@ void MainWindow::onDeviceError(DeviceFlash::DeviceError error)
 void MainWindow::safeClose()
 {
     m_closeRequested = true;
-    if (!m_device->isBusy()) {
+    if (!adapterInUse()) {
         disconnect(m_device, &DeviceFlash::isBusyChanged, this,
                    &MainWindow::onSafeCloseBusyChanged);
         close();
         return;
     }
+    m_ui->toolButton_Close->setEnabled(false);
+    // Queued like the handler that ends m_operationStarting, and made after it, so that one has
+    // run when this one asks again.
     connect(m_device, &DeviceFlash::isBusyChanged, this, &MainWindow::onSafeCloseBusyChanged,
-            Qt::UniqueConnection);
+            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // The window manager's close button, Alt+F4 and the end of the session arrive here, not
+    // through safeClose(); the application ends with this window, so they must wait as well.
+    if (adapterInUse()) {
+        event->ignore();
+        safeClose();
+        return;
+    }
+    // A catalog download may still be in its nested event loop: it must not go on to the device.
+    m_closeRequested = true;
+    FramelessWidget::closeEvent(event);
 }
 
 void MainWindow::onSafeCloseBusyChanged(bool isBusy)
@@ -627,9 +645,14 @@ void MainWindow::applyLanguage()
             &MainWindow::onComboBoxLanguagesChanged);
 }
 
+bool MainWindow::adapterInUse() const
+{
+    return m_device->isBusy() || m_operationStarting;
+}
+
 bool MainWindow::refuseWhileBusy()
 {
-    if (!m_device->isBusy() && !m_operationStarting && !m_downloading)
+    if (!adapterInUse() && !m_downloading)
         return false;
     qInfo() << "device operation refused: the adapter is busy";
     // Queued: a notification that called us is still up and would swallow the message.

@@ -43,6 +43,9 @@ public:
     // Replaces the native file dialogs (tests answer them); an empty function restores them.
     void setFileDialog(FileDialog dialog);
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private slots:
     void onDeviceError(DeviceFlash::DeviceError error);
     void onProgressChanged(qlonglong current, qlonglong total);
@@ -77,6 +80,8 @@ private:
 
     // A device operation may start only while no other runs; tells the user otherwise.
     bool refuseWhileBusy();
+    // An operation holds the adapter or is about to: closing now would cut it short.
+    bool adapterInUse() const;
     void markOperationStarted();
     void enableFlowControls(bool enabled);
     QString chooseFile(FileDialogKind kind, const QString &caption, const QString &filter);
