@@ -135,6 +135,8 @@ private slots:
     void fileRefused();
     void emptyFirmwareFileLeavesControlsUsable();
     void secondOperationRefusedWhileBusy();
+    void layoutChange_data();
+    void layoutChange();
 
     void deviceErrors_data();
     void deviceErrors();
@@ -714,6 +716,84 @@ void tst_MainWindow::secondOperationRefusedWhileBusy()
         erases += command.code == sim::SimAdapter::kCommandErase ? 1 : 0;
     QCOMPARE(erases, 1);
     QCOMPARE(backups.size(), 0);
+}
+
+void tst_MainWindow::layoutChange_data()
+{
+    QTest::addColumn<bool>("fromV2"); // the adapter runs 5.6.0 (V2 layout) or 5.4.2 (V1)
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("byFile");
+    QTest::addColumn<QString>("question"); // empty: none is asked
+    QTest::addColumn<bool>("accept");
+
+    const QString down = QStringLiteral("This firmware uses the older flash layout: the "
+                                        "adapter's macros will be lost. Continue?");
+    const QString up = QStringLiteral("This firmware uses the newer flash layout: the adapter's "
+                                      "settings will be reset to factory defaults. Continue?");
+    QTest::newRow("down by file, accepted") << true << "5.4.3" << true << down << true;
+    QTest::newRow("down by catalog, refused") << true << "5.4.3" << false << down << false;
+    QTest::newRow("up by catalog, accepted") << false << "5.7.0" << false << up << true;
+    QTest::newRow("up by file, refused") << false << "5.7.0" << true << up << false;
+    QTest::newRow("same, V2") << true << "5.7.0" << false << QString() << true;
+    QTest::newRow("same, V1") << false << "5.4.3" << true << QString() << true;
+}
+
+// An update across the 5.5.0 layout boundary loses data on the adapter: the user is asked
+// first, and a refusal leaves the adapter untouched and the window usable.
+void tst_MainWindow::layoutChange()
+{
+    QFETCH(bool, fromV2);
+    QFETCH(QString, target);
+    QFETCH(bool, byFile);
+    QFETCH(QString, question);
+    QFETCH(bool, accept);
+
+    sim::FirmwareSetup setup = fromV2 ? adapterAt(5, 6, 0) : adapterAt(5, 4, 2);
+    setup.layout = fromV2 ? sim::Layout::V2 : sim::Layout::V1;
+    auto adapter = plugAdapter(setup);
+    serveCatalog({target});
+    makeWindow();
+    waitConnected();
+    dismissMessage();
+    const QString before = m_device->version();
+    adapter->clearCommands();
+
+    QStringList asked;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, this, [&] {
+        const auto dialogs = m_window->findChildren<MessageDialog *>(Qt::FindDirectChildrenOnly);
+        if (dialogs.size() != 2 || !dialogs[1]->isVisible())
+            return;
+        asked << dialogs[1]->findChild<QTextBrowser *>("textBrowser")->toPlainText();
+        dialogs[1]
+            ->findChild<QAbstractButton *>(accept ? "pushButton_MsgOK" : "toolButton_Close")
+            ->click();
+    });
+    answerer.start(10);
+    if (byFile) {
+        m_fileAnswers << writeFirmwareFile("FirmwareV" + target + ".bin", target);
+        widget<QToolButton>("toolButton_OpenFile")->click();
+        messages()->findChild<QPushButton *>("pushButton_MsgUpdate")->click();
+    } else {
+        widget<QPushButton>("pushButton_Update")->click();
+    }
+
+    if (question.isEmpty() || accept) {
+        QTRY_VERIFY_WITH_TIMEOUT(messageShown("HalVern Firmware Tool", "Update successfully!"),
+                                 kTimeoutMs);
+        QTRY_VERIFY(!m_device->isBusy());
+        QCOMPARE(m_device->version(), target);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(!asked.isEmpty(), kTimeoutMs);
+        QTest::qWait(50);
+        QVERIFY(adapter->commands().isEmpty());
+        QVERIFY(widget<QProgressBar>("progressBar")->isHidden());
+        QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
+        QVERIFY(widget<QComboBox>("comboBox_Version")->isEnabled());
+        QVERIFY(widget<QToolButton>("toolButton_Settings")->isEnabled());
+        QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(), versionLine(before));
+    }
+    QCOMPARE(asked, question.isEmpty() ? QStringList() : QStringList{shown(qPrintable(question))});
 }
 
 // ---- errors and closing ---------------------------------------------------------------------

@@ -336,9 +336,9 @@ void MainWindow::startCatalogOperation(bool update)
 {
     if (refuseWhileBusy())
         return;
-    m_downloading = true;
+    m_preparing = true;
     const QString path = m_syncCloud->getFirmware(m_ui->comboBox_Version->currentIndex());
-    m_downloading = false;
+    m_preparing = false;
     if (update)
         qDebug() << "firmware_file_path" << path << m_device->version()
                  << m_ui->comboBox_Version->currentText();
@@ -354,7 +354,11 @@ void MainWindow::startCatalogOperation(bool update)
         applyLanguage();
         return;
     }
-    if (refuseWhileBusy()) {
+    const QString version = m_ui->comboBox_Version->currentText();
+    const bool confirmed = !update || confirmLayoutChange(version);
+    if (m_closeRequested || !m_device->isConnected())
+        return;
+    if (!confirmed || refuseWhileBusy()) {
         enableFlowControls(true);
         applyLanguage();
         return;
@@ -369,9 +373,9 @@ void MainWindow::startCatalogOperation(bool update)
     enableFlowControls(false);
     markOperationStarted();
     if (update)
-        m_device->updateFirmware(path, m_ui->comboBox_Version->currentText());
+        m_device->updateFirmware(path, version);
     else
-        m_device->restoreFactorySettings(path, m_ui->comboBox_Version->currentText());
+        m_device->restoreFactorySettings(path, version);
 }
 
 void MainWindow::openFirmwareFile()
@@ -424,19 +428,50 @@ void MainWindow::startFileOperation(bool update)
     }
     if (refuseWhileBusy())
         return;
+    const QString path = firmwareFilePath;
+    const QString version = firmwareFileVersion;
+    if (update) {
+        const bool confirmed = confirmLayoutChange(version);
+        if (!confirmed || m_closeRequested || !m_device->isConnected() || refuseWhileBusy())
+            return;
+    }
 
     m_ui->progressBar->setValue(0);
     m_ui->progressBar->show();
     const QString label =
         update ? m_ui->pushButton_Update->text() : m_ui->pushButton_Restore->text();
-    m_ui->label_CurrentVersion->setText(label + QLatin1Char(' ') + firmwareFileVersion +
-                                        QStringLiteral("..."));
+    m_ui->label_CurrentVersion->setText(label + QLatin1Char(' ') + version + QStringLiteral("..."));
     m_ui->progressBar->setToolTip(label);
     markOperationStarted();
     if (update)
-        m_device->updateFirmware(firmwareFilePath, firmwareFileVersion);
+        m_device->updateFirmware(path, version);
     else
-        m_device->restoreFactorySettings(firmwareFilePath, firmwareFileVersion);
+        m_device->restoreFactorySettings(path, version);
+}
+
+bool MainWindow::confirmLayoutChange(const QString &version)
+{
+    // The device writes the V2 layout from 5.5.0 on. Its version is re-read after every write,
+    // while its layout is read only at connection, so the version decides on both sides.
+    const QString current = m_device->version();
+    const auto v2 = [](const QString &of) {
+        return VersionRules::compare(of, QStringLiteral("5.5.0")) >= 0;
+    };
+    if (current.isEmpty() || v2(current) == v2(version))
+        return true;
+    // Going down, the V1 application covers the sector of the macros; going up, the data blocks
+    // keep their V1 markers and the next connection asks for the defaults to be restored.
+    const QString text = v2(version)
+                             ? tr("This firmware uses the newer flash layout: the adapter's "
+                                  "settings will be reset to factory defaults. Continue?")
+                             : tr("This firmware uses the older flash layout: the adapter's "
+                                  "macros will be lost. Continue?");
+    // A dialog of its own: the shared one may still hold the notification that led here.
+    MessageDialog question(this);
+    m_preparing = true;
+    const bool accepted = question.execMessage(tr("Waring"), text) == QDialog::Accepted;
+    m_preparing = false;
+    return accepted;
 }
 
 void MainWindow::onFirmwareDownloadProgress(qlonglong received, qlonglong total)
@@ -652,7 +687,7 @@ bool MainWindow::adapterInUse() const
 
 bool MainWindow::refuseWhileBusy()
 {
-    if (!adapterInUse() && !m_downloading)
+    if (!adapterInUse() && !m_preparing)
         return false;
     qInfo() << "device operation refused: the adapter is busy";
     // Queued: a notification that called us is still up and would swallow the message.

@@ -69,6 +69,8 @@ private:
     void onUpdateFirmwareButtonClicked();
     void onRestoreDefaultsButtonClicked();
     void startFileOperation(bool update);
+    // Asks before an update that changes the adapter's flash layout; true to go on.
+    bool confirmLayoutChange(const QString &version);
     void onFlashProgressChanged(qlonglong current, qlonglong total);
     void onSyncError(SyncCloud::SyncError error);
     void onFirmwareDownloadProgress(qlonglong received, qlonglong total);
@@ -100,5 +102,6 @@ private:
     // runs, and a second press in between must not queue a second operation behind it.
     bool m_operationStarting = false;
     bool m_closeRequested = false;
-    bool m_downloading = false; // inside the catalog download's nested event loop
+    // Inside a launcher's nested event loop (the catalog download, the layout question).
+    bool m_preparing = false;
 };

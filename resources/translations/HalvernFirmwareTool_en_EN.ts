@@ -152,6 +152,14 @@
         <translation>fail to connect to cloud servers</translation>
     </message>
     <message>
+        <source>This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?</source>
+        <translation>This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?</translation>
+    </message>
+    <message>
+        <source>This firmware uses the older flash layout: the adapter's macros will be lost. Continue?</source>
+        <translation>This firmware uses the older flash layout: the adapter's macros will be lost. Continue?</translation>
+    </message>
+    <message>
         <source>Unknown device error %1!</source>
         <translation>Unknown device error %1!</translation>
     </message>

@@ -152,6 +152,14 @@
         <translation>Erreur réseau, vérifiez la connexion et réessayez.</translation>
     </message>
     <message>
+        <source>This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?</source>
+        <translation>Ce firmware utilise la nouvelle organisation de la mémoire flash : les paramètres de l'adaptateur seront remis aux valeurs d'usine. Continuer ?</translation>
+    </message>
+    <message>
+        <source>This firmware uses the older flash layout: the adapter's macros will be lost. Continue?</source>
+        <translation>Ce firmware utilise l'ancienne organisation de la mémoire flash : les macros de l'adaptateur seront perdues. Continuer ?</translation>
+    </message>
+    <message>
         <source>Unknown device error %1!</source>
         <translation>Erreur d'appareil inconnue %1 !</translation>
     </message>

@@ -152,6 +152,14 @@
         <translation>ネットワークエラーです。接続を確認して再試行してください。</translation>
     </message>
     <message>
+        <source>This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?</source>
+        <translation>このファームウェアは新フラッシュレイアウトを使用します。アダプターの設定は工場出荷時の状態に戻ります。続行しますか？</translation>
+    </message>
+    <message>
+        <source>This firmware uses the older flash layout: the adapter's macros will be lost. Continue?</source>
+        <translation>このファームウェアは旧フラッシュレイアウトを使用します。アダプターのマクロは失われます。続行しますか？</translation>
+    </message>
+    <message>
         <source>Unknown device error %1!</source>
         <translation>不明なデバイスエラー %1！</translation>
     </message>

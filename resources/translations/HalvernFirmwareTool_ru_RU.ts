@@ -152,6 +152,14 @@
         <translation>Ошибка сети, проверьте подключение и повторите.</translation>
     </message>
     <message>
+        <source>This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?</source>
+        <translation>Эта прошивка использует новую разметку флеш-памяти: настройки адаптера будут сброшены к заводским. Продолжить?</translation>
+    </message>
+    <message>
+        <source>This firmware uses the older flash layout: the adapter's macros will be lost. Continue?</source>
+        <translation>Эта прошивка использует старую разметку флеш-памяти: макросы адаптера будут потеряны. Продолжить?</translation>
+    </message>
+    <message>
         <source>Unknown device error %1!</source>
         <translation>Неизвестная ошибка устройства %1!</translation>
     </message>

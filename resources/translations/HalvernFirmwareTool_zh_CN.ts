@@ -152,6 +152,14 @@
         <translation>网络错误，请检查连接后重试。</translation>
     </message>
     <message>
+        <source>This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?</source>
+        <translation>此固件使用新的闪存布局：适配器的设置将恢复为出厂默认值。是否继续？</translation>
+    </message>
+    <message>
+        <source>This firmware uses the older flash layout: the adapter's macros will be lost. Continue?</source>
+        <translation>此固件使用旧的闪存布局：适配器中的宏将会丢失。是否继续？</translation>
+    </message>
+    <message>
         <source>Unknown device error %1!</source>
         <translation>未知设备错误 %1！</translation>
     </message>
