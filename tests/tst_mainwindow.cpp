@@ -812,6 +812,8 @@ void tst_MainWindow::deviceErrors_data()
     QTest::newRow("backup read") << 8 << "Backup read failure! Please try again.";
     QTest::newRow("restore unsupported")
         << 9 << "Data restore needs firmware 5.5.0 or newer! Please update firmware.";
+    QTest::newRow("adapter unread")
+        << 10 << "The adapter could not be read completely! Please plug it in again.";
 }
 
 void tst_MainWindow::deviceErrors()

@@ -136,6 +136,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>The adapter could not be read completely! Please plug it in again.</source>
+        <translation>The adapter could not be read completely! Please plug it in again.</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>The backup file could not be written: %1</translation>
     </message>

@@ -136,6 +136,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>The adapter could not be read completely! Please plug it in again.</source>
+        <translation>L'adaptateur n'a pas pu être lu entièrement ! Veuillez le rebrancher.</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>Impossible d'écrire le fichier de sauvegarde : %1</translation>
     </message>

@@ -136,6 +136,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>The adapter could not be read completely! Please plug it in again.</source>
+        <translation>アダプターを完全に読み取れませんでした！差し込み直してください。</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>バックアップファイルを書き込めません：%1</translation>
     </message>

@@ -136,6 +136,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>The adapter could not be read completely! Please plug it in again.</source>
+        <translation>Не удалось полностью прочитать адаптер! Подключите его заново.</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>Не удалось записать файл резервной копии: %1</translation>
     </message>

@@ -136,6 +136,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>The adapter could not be read completely! Please plug it in again.</source>
+        <translation>无法完整读取适配器！请重新插入。</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>无法写入备份文件：%1</translation>
     </message>
