@@ -3,13 +3,20 @@
 #include "app/ApplicationFonts.h"
 #include "app/SingleApplication.h"
 #include "app/TerminationSignal.h"
+#include "cloud/SyncCloud.h"
+#include "ui/Languages.h"
 #include "ui/MainWindow.h"
 
 #include <QDebug>
+#include <QTranslator>
 #include <QUrl>
 
 void notifyPrimaryInstance(SingleApplication &app)
 {
+    // The notice needs the stored language and nothing else: no window, and so no link to the
+    // adapter that the running instance may be writing, and no catalog request.
+    QTranslator translator;
+    Languages::installCatalog(translator, SyncCloud::storedLanguage());
     const QString notice =
         QCoreApplication::translate("QObject", "HalVern Firmware Tool is already running!");
     app.sendToPrimary(notice.toUtf8(), 100);
@@ -44,14 +51,16 @@ int runTool(int &argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("HalVern"));
     QCoreApplication::setOrganizationDomain(QUrl(QStringLiteral(HALVERN_SERVER_URL)).host());
 
-    loadApplicationFonts(applicationFontPaths());
-
-    MainWindow window;
-
+    // Decided before anything talks to the adapter or the server; the identity above is still
+    // needed, as it locates the stored language.
     if (app.isSecondaryInstance()) {
         notifyPrimaryInstance(app);
         return 0;
     }
+
+    loadApplicationFonts(applicationFontPaths());
+
+    MainWindow window;
     serveLaterInstances(app, window);
 
     // A logout or Ctrl+C takes the same way out as the close button: an operation on the

@@ -101,6 +101,22 @@ void removeAbandonedLocks(const QString &settingsPath)
     }
 }
 
+QString settingsFilePath(const QString &dataPath)
+{
+    return QStringLiteral("%1/%2").arg(dataPath, QStringLiteral("halvernflashtool.ini"));
+}
+
+int languageIn(const QSettings &settings)
+{
+    bool ok = false;
+    const QVariant stored = settings.value(kLanguageKey, 0);
+    const int index = stored.toInt(&ok);
+    if (!ok)
+        qWarning().noquote() << "SyncCloud" << kLanguageKey
+                             << "unreadable, default used:" << stored;
+    return ok ? index : 0;
+}
+
 } // namespace
 
 SyncCloud::SyncCloud(QObject *parent)
@@ -120,8 +136,7 @@ SyncCloud::SyncCloud(QObject *parent)
             qWarning().noquote() << "Failed to create directory. " << m_dataPath;
     }
 
-    const QString settingsPath =
-        QStringLiteral("%1/%2").arg(m_dataPath, QStringLiteral("halvernflashtool.ini"));
+    const QString settingsPath = settingsFilePath(m_dataPath);
     qInfo().noquote() << "SyncCloud settings_path" << settingsPath;
     m_settings = new QSettings(settingsPath, QSettings::IniFormat, this);
     // Values that cannot be read fall back to their defaults; say so, or a lost language or
@@ -143,13 +158,15 @@ SyncCloud::~SyncCloud() = default;
 
 int SyncCloud::currentLanguage() const
 {
-    bool ok = false;
-    const QVariant stored = m_settings->value(kLanguageKey, 0);
-    const int index = stored.toInt(&ok);
-    if (!ok)
-        qWarning().noquote() << "SyncCloud" << kLanguageKey
-                             << "unreadable, default used:" << stored;
-    return ok ? index : 0;
+    return languageIn(*m_settings);
+}
+
+int SyncCloud::storedLanguage()
+{
+    const QSettings settings(
+        settingsFilePath(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)),
+        QSettings::IniFormat);
+    return languageIn(settings);
 }
 
 void SyncCloud::setCurrentLanguage(int index)

@@ -40,6 +40,9 @@ public:
     ~SyncCloud() override;
 
     int currentLanguage() const;
+    // The same, read from the settings file alone: a later start needs only this for its notice
+    // and must not build the catalog.
+    static int storedLanguage();
     void setCurrentLanguage(int index);
 
     bool isSynced() const { return m_synced; }

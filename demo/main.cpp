@@ -45,6 +45,13 @@ int main(int argc, char *argv[])
     options.addOption(describeWidgets);
     options.process(app);
 
+    // As the product does: a later start hands over before any server, adapter or window exists.
+    if (app.isSecondaryInstance()) {
+        notifyPrimaryInstance(app);
+        qInfo("demo: another instance runs; told it and leaving");
+        return 0;
+    }
+
     loadApplicationFonts(applicationFontPaths());
 
     DemoCatalogServer server;
@@ -55,16 +62,9 @@ int main(int argc, char *argv[])
     qInfo().noquote() << "demo: catalog at"
                       << server.url(DemoCatalogServer::kCatalogPath).toString();
 
-    // Made only in the first instance; destroyed after the window, as the adapter outlives
-    // the tool's link to it.
+    // Destroyed after the window, as the adapter outlives the tool's link to it.
     std::unique_ptr<SimulatedAdapterWindow> adapterWindow;
     MainWindow window(nullptr, server.url());
-
-    if (app.isSecondaryInstance()) {
-        notifyPrimaryInstance(app);
-        qInfo("demo: another instance runs; told it and leaving");
-        return 0;
-    }
     serveLaterInstances(app, window);
 
     adapterWindow = std::make_unique<SimulatedAdapterWindow>();

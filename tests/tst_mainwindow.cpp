@@ -26,6 +26,7 @@
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QToolButton>
+#include <QWindow>
 #include <QtTest>
 
 #include <memory>
@@ -134,11 +135,14 @@ private slots:
     void fileRefused();
     void emptyFirmwareFileLeavesControlsUsable();
     void secondOperationRefusedWhileBusy();
+    void layoutChange_data();
+    void layoutChange();
 
     void deviceErrors_data();
     void deviceErrors();
     void hardwareFailureCloses_data();
     void hardwareFailureCloses();
+    void closeDuringWrite_data();
     void closeDuringWrite();
     void closeDuringDownload();
     void syncErrors_data();
@@ -714,6 +718,84 @@ void tst_MainWindow::secondOperationRefusedWhileBusy()
     QCOMPARE(backups.size(), 0);
 }
 
+void tst_MainWindow::layoutChange_data()
+{
+    QTest::addColumn<bool>("fromV2"); // the adapter runs 5.6.0 (V2 layout) or 5.4.2 (V1)
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("byFile");
+    QTest::addColumn<QString>("question"); // empty: none is asked
+    QTest::addColumn<bool>("accept");
+
+    const QString down = QStringLiteral("This firmware uses the older flash layout: the "
+                                        "adapter's macros will be lost. Continue?");
+    const QString up = QStringLiteral("This firmware uses the newer flash layout: the adapter's "
+                                      "settings will be reset to factory defaults. Continue?");
+    QTest::newRow("down by file, accepted") << true << "5.4.3" << true << down << true;
+    QTest::newRow("down by catalog, refused") << true << "5.4.3" << false << down << false;
+    QTest::newRow("up by catalog, accepted") << false << "5.7.0" << false << up << true;
+    QTest::newRow("up by file, refused") << false << "5.7.0" << true << up << false;
+    QTest::newRow("same, V2") << true << "5.7.0" << false << QString() << true;
+    QTest::newRow("same, V1") << false << "5.4.3" << true << QString() << true;
+}
+
+// An update across the 5.5.0 layout boundary loses data on the adapter: the user is asked
+// first, and a refusal leaves the adapter untouched and the window usable.
+void tst_MainWindow::layoutChange()
+{
+    QFETCH(bool, fromV2);
+    QFETCH(QString, target);
+    QFETCH(bool, byFile);
+    QFETCH(QString, question);
+    QFETCH(bool, accept);
+
+    sim::FirmwareSetup setup = fromV2 ? adapterAt(5, 6, 0) : adapterAt(5, 4, 2);
+    setup.layout = fromV2 ? sim::Layout::V2 : sim::Layout::V1;
+    auto adapter = plugAdapter(setup);
+    serveCatalog({target});
+    makeWindow();
+    waitConnected();
+    dismissMessage();
+    const QString before = m_device->version();
+    adapter->clearCommands();
+
+    QStringList asked;
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, this, [&] {
+        const auto dialogs = m_window->findChildren<MessageDialog *>(Qt::FindDirectChildrenOnly);
+        if (dialogs.size() != 2 || !dialogs[1]->isVisible())
+            return;
+        asked << dialogs[1]->findChild<QTextBrowser *>("textBrowser")->toPlainText();
+        dialogs[1]
+            ->findChild<QAbstractButton *>(accept ? "pushButton_MsgOK" : "toolButton_Close")
+            ->click();
+    });
+    answerer.start(10);
+    if (byFile) {
+        m_fileAnswers << writeFirmwareFile("FirmwareV" + target + ".bin", target);
+        widget<QToolButton>("toolButton_OpenFile")->click();
+        messages()->findChild<QPushButton *>("pushButton_MsgUpdate")->click();
+    } else {
+        widget<QPushButton>("pushButton_Update")->click();
+    }
+
+    if (question.isEmpty() || accept) {
+        QTRY_VERIFY_WITH_TIMEOUT(messageShown("HalVern Firmware Tool", "Update successfully!"),
+                                 kTimeoutMs);
+        QTRY_VERIFY(!m_device->isBusy());
+        QCOMPARE(m_device->version(), target);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(!asked.isEmpty(), kTimeoutMs);
+        QTest::qWait(50);
+        QVERIFY(adapter->commands().isEmpty());
+        QVERIFY(widget<QProgressBar>("progressBar")->isHidden());
+        QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
+        QVERIFY(widget<QComboBox>("comboBox_Version")->isEnabled());
+        QVERIFY(widget<QToolButton>("toolButton_Settings")->isEnabled());
+        QCOMPARE(widget<QLabel>("label_CurrentVersion")->text(), versionLine(before));
+    }
+    QCOMPARE(asked, question.isEmpty() ? QStringList() : QStringList{shown(qPrintable(question))});
+}
+
 // ---- errors and closing ---------------------------------------------------------------------
 
 void tst_MainWindow::deviceErrors_data()
@@ -730,6 +812,8 @@ void tst_MainWindow::deviceErrors_data()
     QTest::newRow("backup read") << 8 << "Backup read failure! Please try again.";
     QTest::newRow("restore unsupported")
         << 9 << "Data restore needs firmware 5.5.0 or newer! Please update firmware.";
+    QTest::newRow("adapter unread")
+        << 10 << "The adapter could not be read completely! Please plug it in again.";
 }
 
 void tst_MainWindow::deviceErrors()
@@ -815,8 +899,19 @@ void tst_MainWindow::hardwareFailureCloses()
         QVERIFY(!messages()->isVisible()); // and the shared one was not used
 }
 
+void tst_MainWindow::closeDuringWrite_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("close button") << "button";
+    QTest::newRow("close()") << "close";
+    QTest::newRow("window system") << "window";
+}
+
+// However the window is asked to close, the write runs to its end first; a second request
+// changes nothing.
 void tst_MainWindow::closeDuringWrite()
 {
+    QFETCH(QString, how);
     auto adapter = plugAdapter(adapterAt(5, 6, 0));
     makeWindow();
     waitConnected();
@@ -828,9 +923,16 @@ void tst_MainWindow::closeDuringWrite()
     QTRY_VERIFY(m_device->isBusy());
 
     auto *close = widget<QToolButton>("toolButton_Close");
-    close->click();
-    QVERIFY(!close->isEnabled());
+    for (int request = 0; request < 2; ++request) {
+        if (how == "button")
+            close->click();
+        else if (how == "close")
+            m_window->close();
+        else
+            m_window->windowHandle()->close();
+    }
     QVERIFY(m_window->isVisible());
+    QVERIFY(!close->isEnabled());
     QTest::qWait(100);
     QVERIFY(m_window->isVisible());
     QVERIFY(!log.contains(QStringLiteral("safe close...")));
@@ -839,6 +941,7 @@ void tst_MainWindow::closeDuringWrite()
     QVERIFY(!m_device->isBusy());
     QCOMPARE(log.count(QStringLiteral("safe close...")), 1);
     QCOMPARE(m_device->version(), QStringLiteral("5.7.1")); // the write was not cut short
+    QCOMPARE(adapter->peek(sim::applicationAddress(sim::Layout::V2), 4096), firmware("5.7.1"));
 }
 
 void tst_MainWindow::closeDuringDownload()

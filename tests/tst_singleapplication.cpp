@@ -5,8 +5,11 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QSettings>
 #include <QSharedMemory>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QtTest>
 
 using namespace InstanceProtocol;
@@ -110,6 +113,7 @@ class tst_SingleApplication : public QObject
 
 private slots:
     void secondaryMessageReachesPrimary();
+    void laterToolStartOnlyHandsOver();
     void threeInstancesNumberTheirMessages();
     void announcement_data();
     void announcement();
@@ -166,6 +170,33 @@ void tst_SingleApplication::secondaryMessageReachesPrimary()
     Instance next(HELPER_PATH, name);
     QCOMPARE(next.waitFor("primary"), QStringLiteral("primary 0"));
     QCOMPARE(next.finish(), 0);
+}
+
+// The tool's own start-up as a later start: its notice comes in the stored language, and
+// neither the adapter nor the catalog server hears of it.
+void tst_SingleApplication::laterToolStartOnlyHandsOver()
+{
+    QTemporaryDir data;
+    QVERIFY(data.isValid());
+    qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+    const auto restore = qScopeGuard([] { qunsetenv("XDG_DATA_HOME"); });
+    QSettings(data.filePath("HalVern/HalVern M7 Firmware Tool/halvernflashtool.ini"),
+              QSettings::IniFormat)
+        .setValue("CurrentLanguage", 4);
+
+    const QString name = uniqueName();
+    Instance primary(HELPER_PATH, name);
+    QCOMPARE(primary.waitFor("primary"), QStringLiteral("primary 0"));
+    Instance later(HELPER_PATH, name, {"--tool"});
+    QCOMPARE(later.waitFor("adapter", 20000), QStringLiteral("adapter 0 0 catalog 0"));
+    QCOMPARE(later.finish(), 0);
+
+    QTranslator french;
+    QVERIFY(french.load(":/translations/HalvernFirmwareTool_fr_FR.qm"));
+    const QString notice = french.translate("QObject", "HalVern Firmware Tool is already running!");
+    QVERIFY(!notice.isEmpty());
+    QCOMPARE(primary.waitFor("message"), messageLine(1, notice.toUtf8()));
+    QCOMPARE(primary.finish(), 0);
 }
 
 void tst_SingleApplication::threeInstancesNumberTheirMessages()

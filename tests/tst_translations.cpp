@@ -12,7 +12,7 @@ namespace {
 using Key = QPair<QString, QString>; // context, source text
 
 // Every text the program looks up: tr() in each window class, the forms' translatable strings
-// and the notices main() translates.
+// and the notices the start-up translates.
 QSet<Key> textsTheCodeTranslates()
 {
     QSet<Key> texts;
@@ -40,7 +40,7 @@ QSet<Key> textsTheCodeTranslates()
         for (auto it = trCall.globalMatch(code); it.hasNext();)
             texts.insert({context, joined(it.next().captured(1))});
     }
-    for (const QString &path : {QStringLiteral("app/main.cpp")}) {
+    for (const QString &path : {QStringLiteral("app/ToolMain.cpp")}) {
         QFile file(root.filePath(path));
         if (!file.open(QIODevice::ReadOnly))
             continue;

@@ -2,11 +2,13 @@
 
 #include "ui/BackupFile.h"
 #include "ui/FirmwareFileName.h"
+#include "ui/Languages.h"
 #include "ui/MessageDialog.h"
 #include "ui/SettingsDialog.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileDialog>
@@ -19,21 +21,6 @@
 #include <QTranslator>
 
 namespace {
-
-struct Language
-{
-    const char *catalog;
-    const char *font;
-};
-
-// By the index stored under "CurrentLanguage"; any other index is shown like English.
-constexpr Language kLanguages[] = {
-    {":/translations/HalvernFirmwareTool_en_EN.qm", "Microsoft Sans Serif"},
-    {":/translations/HalvernFirmwareTool_zh_CN.qm", "DengXian"},
-    {":/translations/HalvernFirmwareTool_ja_JP.qm", "Kochi Gothic"},
-    {":/translations/HalvernFirmwareTool_ru_RU.qm", "Consolas"},
-    {":/translations/HalvernFirmwareTool_fr_FR.qm", "Arbutus Slab"},
-};
 
 const QString kBackupFilter = QStringLiteral("backup Files (*.bkp)");
 
@@ -298,14 +285,31 @@ void MainWindow::onDeviceError(DeviceFlash::DeviceError error)
 void MainWindow::safeClose()
 {
     m_closeRequested = true;
-    if (!m_device->isBusy()) {
+    if (!adapterInUse()) {
         disconnect(m_device, &DeviceFlash::isBusyChanged, this,
                    &MainWindow::onSafeCloseBusyChanged);
         close();
         return;
     }
+    m_ui->toolButton_Close->setEnabled(false);
+    // Queued like the handler that ends m_operationStarting, and made after it, so that one has
+    // run when this one asks again.
     connect(m_device, &DeviceFlash::isBusyChanged, this, &MainWindow::onSafeCloseBusyChanged,
-            Qt::UniqueConnection);
+            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // The window manager's close button, Alt+F4 and the end of the session arrive here, not
+    // through safeClose(); the application ends with this window, so they must wait as well.
+    if (adapterInUse()) {
+        event->ignore();
+        safeClose();
+        return;
+    }
+    // A catalog download may still be in its nested event loop: it must not go on to the device.
+    m_closeRequested = true;
+    FramelessWidget::closeEvent(event);
 }
 
 void MainWindow::onSafeCloseBusyChanged(bool isBusy)
@@ -336,9 +340,9 @@ void MainWindow::startCatalogOperation(bool update)
 {
     if (refuseWhileBusy())
         return;
-    m_downloading = true;
+    m_preparing = true;
     const QString path = m_syncCloud->getFirmware(m_ui->comboBox_Version->currentIndex());
-    m_downloading = false;
+    m_preparing = false;
     if (update)
         qDebug() << "firmware_file_path" << path << m_device->version()
                  << m_ui->comboBox_Version->currentText();
@@ -354,7 +358,11 @@ void MainWindow::startCatalogOperation(bool update)
         applyLanguage();
         return;
     }
-    if (refuseWhileBusy()) {
+    const QString version = m_ui->comboBox_Version->currentText();
+    const bool confirmed = !update || confirmLayoutChange(version);
+    if (m_closeRequested || !m_device->isConnected())
+        return;
+    if (!confirmed || refuseWhileBusy()) {
         enableFlowControls(true);
         applyLanguage();
         return;
@@ -369,9 +377,9 @@ void MainWindow::startCatalogOperation(bool update)
     enableFlowControls(false);
     markOperationStarted();
     if (update)
-        m_device->updateFirmware(path, m_ui->comboBox_Version->currentText());
+        m_device->updateFirmware(path, version);
     else
-        m_device->restoreFactorySettings(path, m_ui->comboBox_Version->currentText());
+        m_device->restoreFactorySettings(path, version);
 }
 
 void MainWindow::openFirmwareFile()
@@ -424,19 +432,50 @@ void MainWindow::startFileOperation(bool update)
     }
     if (refuseWhileBusy())
         return;
+    const QString path = firmwareFilePath;
+    const QString version = firmwareFileVersion;
+    if (update) {
+        const bool confirmed = confirmLayoutChange(version);
+        if (!confirmed || m_closeRequested || !m_device->isConnected() || refuseWhileBusy())
+            return;
+    }
 
     m_ui->progressBar->setValue(0);
     m_ui->progressBar->show();
     const QString label =
         update ? m_ui->pushButton_Update->text() : m_ui->pushButton_Restore->text();
-    m_ui->label_CurrentVersion->setText(label + QLatin1Char(' ') + firmwareFileVersion +
-                                        QStringLiteral("..."));
+    m_ui->label_CurrentVersion->setText(label + QLatin1Char(' ') + version + QStringLiteral("..."));
     m_ui->progressBar->setToolTip(label);
     markOperationStarted();
     if (update)
-        m_device->updateFirmware(firmwareFilePath, firmwareFileVersion);
+        m_device->updateFirmware(path, version);
     else
-        m_device->restoreFactorySettings(firmwareFilePath, firmwareFileVersion);
+        m_device->restoreFactorySettings(path, version);
+}
+
+bool MainWindow::confirmLayoutChange(const QString &version)
+{
+    // The device writes the V2 layout from 5.5.0 on. Its version is re-read after every write,
+    // while its layout is read only at connection, so the version decides on both sides.
+    const QString current = m_device->version();
+    const auto v2 = [](const QString &of) {
+        return VersionRules::compare(of, QStringLiteral("5.5.0")) >= 0;
+    };
+    if (current.isEmpty() || v2(current) == v2(version))
+        return true;
+    // Going down, the V1 application covers the sector of the macros; going up, the data blocks
+    // keep their V1 markers and the next connection asks for the defaults to be restored.
+    const QString text = v2(version)
+                             ? tr("This firmware uses the newer flash layout: the adapter's "
+                                  "settings will be reset to factory defaults. Continue?")
+                             : tr("This firmware uses the older flash layout: the adapter's "
+                                  "macros will be lost. Continue?");
+    // A dialog of its own: the shared one may still hold the notification that led here.
+    MessageDialog question(this);
+    m_preparing = true;
+    const bool accepted = question.execMessage(tr("Waring"), text) == QDialog::Accepted;
+    m_preparing = false;
+    return accepted;
 }
 
 void MainWindow::onFirmwareDownloadProgress(qlonglong received, qlonglong total)
@@ -620,15 +659,8 @@ void MainWindow::onVersionChanged(QString version)
 void MainWindow::applyLanguage()
 {
     const int index = m_syncCloud->currentLanguage();
-    const Language &language =
-        index >= 1 && index < int(std::size(kLanguages)) ? kLanguages[index] : kLanguages[0];
-    QApplication::setFont(QFont(QString::fromLatin1(language.font)));
-    // A catalog that does not load leaves the translator empty: the source texts show.
-    if (!m_translator->load(QString::fromLatin1(language.catalog)))
-        qDebug().noquote() << "translation catalog not loaded:" << language.catalog;
-    // Taken out first, so repeated calls do not stack the same translator.
-    QCoreApplication::removeTranslator(m_translator);
-    QCoreApplication::installTranslator(m_translator);
+    QApplication::setFont(QFont(Languages::fontFamily(index)));
+    Languages::installCatalog(*m_translator, index);
 
     disconnect(m_ui->comboBox_Languages, &QComboBox::currentIndexChanged, this,
                &MainWindow::onComboBoxLanguagesChanged);
@@ -652,9 +684,14 @@ void MainWindow::applyLanguage()
             &MainWindow::onComboBoxLanguagesChanged);
 }
 
+bool MainWindow::adapterInUse() const
+{
+    return m_device->isBusy() || m_operationStarting;
+}
+
 bool MainWindow::refuseWhileBusy()
 {
-    if (!m_device->isBusy() && !m_operationStarting && !m_downloading)
+    if (!adapterInUse() && !m_preparing)
         return false;
     qInfo() << "device operation refused: the adapter is busy";
     // Queued: a notification that called us is still up and would swallow the message.

@@ -43,6 +43,9 @@ public:
     // Replaces the native file dialogs (tests answer them); an empty function restores them.
     void setFileDialog(FileDialog dialog);
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private slots:
     void onDeviceError(DeviceFlash::DeviceError error);
     void onProgressChanged(qlonglong current, qlonglong total);
@@ -66,6 +69,8 @@ private:
     void onUpdateFirmwareButtonClicked();
     void onRestoreDefaultsButtonClicked();
     void startFileOperation(bool update);
+    // Asks before an update that changes the adapter's flash layout; true to go on.
+    bool confirmLayoutChange(const QString &version);
     void onFlashProgressChanged(qlonglong current, qlonglong total);
     void onSyncError(SyncCloud::SyncError error);
     void onFirmwareDownloadProgress(qlonglong received, qlonglong total);
@@ -77,6 +82,8 @@ private:
 
     // A device operation may start only while no other runs; tells the user otherwise.
     bool refuseWhileBusy();
+    // An operation holds the adapter or is about to: closing now would cut it short.
+    bool adapterInUse() const;
     void markOperationStarted();
     void enableFlowControls(bool enabled);
     QString chooseFile(FileDialogKind kind, const QString &caption, const QString &filter);
@@ -95,5 +102,6 @@ private:
     // runs, and a second press in between must not queue a second operation behind it.
     bool m_operationStarting = false;
     bool m_closeRequested = false;
-    bool m_downloading = false; // inside the catalog download's nested event loop
+    // Inside a launcher's nested event loop (the catalog download, the layout question).
+    bool m_preparing = false;
 };

@@ -136,6 +136,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>The adapter could not be read completely! Please plug it in again.</source>
+        <translation>The adapter could not be read completely! Please plug it in again.</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>The backup file could not be written: %1</translation>
     </message>
@@ -150,6 +154,14 @@
     <message>
         <source>The network error, checking connect and retry.</source>
         <translation>fail to connect to cloud servers</translation>
+    </message>
+    <message>
+        <source>This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?</source>
+        <translation>This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?</translation>
+    </message>
+    <message>
+        <source>This firmware uses the older flash layout: the adapter's macros will be lost. Continue?</source>
+        <translation>This firmware uses the older flash layout: the adapter's macros will be lost. Continue?</translation>
     </message>
     <message>
         <source>Unknown device error %1!</source>

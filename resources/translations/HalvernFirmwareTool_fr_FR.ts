@@ -136,6 +136,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>The adapter could not be read completely! Please plug it in again.</source>
+        <translation>L'adaptateur n'a pas pu être lu entièrement ! Veuillez le rebrancher.</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>Impossible d'écrire le fichier de sauvegarde : %1</translation>
     </message>
@@ -150,6 +154,14 @@
     <message>
         <source>The network error, checking connect and retry.</source>
         <translation>Erreur réseau, vérifiez la connexion et réessayez.</translation>
+    </message>
+    <message>
+        <source>This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?</source>
+        <translation>Ce firmware utilise la nouvelle organisation de la mémoire flash : les paramètres de l'adaptateur seront remis aux valeurs d'usine. Continuer ?</translation>
+    </message>
+    <message>
+        <source>This firmware uses the older flash layout: the adapter's macros will be lost. Continue?</source>
+        <translation>Ce firmware utilise l'ancienne organisation de la mémoire flash : les macros de l'adaptateur seront perdues. Continuer ?</translation>
     </message>
     <message>
         <source>Unknown device error %1!</source>

@@ -136,6 +136,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>The adapter could not be read completely! Please plug it in again.</source>
+        <translation>アダプターを完全に読み取れませんでした！差し込み直してください。</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>バックアップファイルを書き込めません：%1</translation>
     </message>
@@ -150,6 +154,14 @@
     <message>
         <source>The network error, checking connect and retry.</source>
         <translation>ネットワークエラーです。接続を確認して再試行してください。</translation>
+    </message>
+    <message>
+        <source>This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?</source>
+        <translation>このファームウェアは新フラッシュレイアウトを使用します。アダプターの設定は工場出荷時の状態に戻ります。続行しますか？</translation>
+    </message>
+    <message>
+        <source>This firmware uses the older flash layout: the adapter's macros will be lost. Continue?</source>
+        <translation>このファームウェアは旧フラッシュレイアウトを使用します。アダプターのマクロは失われます。続行しますか？</translation>
     </message>
     <message>
         <source>Unknown device error %1!</source>

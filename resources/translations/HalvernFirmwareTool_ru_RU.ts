@@ -136,6 +136,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>The adapter could not be read completely! Please plug it in again.</source>
+        <translation>Не удалось полностью прочитать адаптер! Подключите его заново.</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>Не удалось записать файл резервной копии: %1</translation>
     </message>
@@ -150,6 +154,14 @@
     <message>
         <source>The network error, checking connect and retry.</source>
         <translation>Ошибка сети, проверьте подключение и повторите.</translation>
+    </message>
+    <message>
+        <source>This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?</source>
+        <translation>Эта прошивка использует новую разметку флеш-памяти: настройки адаптера будут сброшены к заводским. Продолжить?</translation>
+    </message>
+    <message>
+        <source>This firmware uses the older flash layout: the adapter's macros will be lost. Continue?</source>
+        <translation>Эта прошивка использует старую разметку флеш-памяти: макросы адаптера будут потеряны. Продолжить?</translation>
     </message>
     <message>
         <source>Unknown device error %1!</source>

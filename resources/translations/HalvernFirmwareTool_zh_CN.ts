@@ -136,6 +136,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>The adapter could not be read completely! Please plug it in again.</source>
+        <translation>无法完整读取适配器！请重新插入。</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>无法写入备份文件：%1</translation>
     </message>
@@ -150,6 +154,14 @@
     <message>
         <source>The network error, checking connect and retry.</source>
         <translation>网络错误，请检查连接后重试。</translation>
+    </message>
+    <message>
+        <source>This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?</source>
+        <translation>此固件使用新的闪存布局：适配器的设置将恢复为出厂默认值。是否继续？</translation>
+    </message>
+    <message>
+        <source>This firmware uses the older flash layout: the adapter's macros will be lost. Continue?</source>
+        <translation>此固件使用旧的闪存布局：适配器中的宏将会丢失。是否继续？</translation>
     </message>
     <message>
         <source>Unknown device error %1!</source>

@@ -160,6 +160,20 @@ EXTRA_TEXTS = [
     ("MainWindow", "Unknown device error %1!", None,
      "未知设备错误 %1！", "不明なデバイスエラー %1！", "Неизвестная ошибка устройства %1!",
      "Erreur d'appareil inconnue %1 !"),
+    ("MainWindow", "The adapter could not be read completely! Please plug it in again.", None,
+     "无法完整读取适配器！请重新插入。", "アダプターを完全に読み取れませんでした！差し込み直してください。",
+     "Не удалось полностью прочитать адаптер! Подключите его заново.",
+     "L'adaptateur n'a pas pu être lu entièrement ! Veuillez le rebrancher."),
+    ("MainWindow", "This firmware uses the older flash layout: the adapter's macros will be lost. Continue?", None,
+     "此固件使用旧的闪存布局：适配器中的宏将会丢失。是否继续？",
+     "このファームウェアは旧フラッシュレイアウトを使用します。アダプターのマクロは失われます。続行しますか？",
+     "Эта прошивка использует старую разметку флеш-памяти: макросы адаптера будут потеряны. Продолжить?",
+     "Ce firmware utilise l'ancienne organisation de la mémoire flash : les macros de l'adaptateur seront perdues. Continuer ?"),
+    ("MainWindow", "This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?", None,
+     "此固件使用新的闪存布局：适配器的设置将恢复为出厂默认值。是否继续？",
+     "このファームウェアは新フラッシュレイアウトを使用します。アダプターの設定は工場出荷時の状態に戻ります。続行しますか？",
+     "Эта прошивка использует новую разметку флеш-памяти: настройки адаптера будут сброшены к заводским. Продолжить?",
+     "Ce firmware utilise la nouvelle organisation de la mémoire flash : les paramètres de l'adaptateur seront remis aux valeurs d'usine. Continuer ?"),
 ]
 
 
