@@ -135,7 +135,7 @@ void tst_KeepConfiguration::copyBeforeErasing()
     QCOMPARE(store.copies.size(), 1);
     const Copy copy = store.copies.constFirst();
     QCOMPARE(copy.kind, block ? Copy::Kind::ConfigBlock : Copy::Kind::FullBackup);
-    QCOMPARE(copy.bytes, adapter->peek(kConfigAddress, block ? 16384 : 0x3C000));
+    QCOMPARE(copy.bytes.size(), block ? 16384 : 0x3C000);
     QCOMPARE(copy.bytes, before.mid(0x4000, copy.bytes.size()));
     QCOMPARE(copy.firmwareVersion, QString("5.6.3"));
     QCOMPARE(copy.serial, device.serialNumber());

@@ -56,6 +56,8 @@ DeviceSignalLog::DeviceSignalLog(DeviceFlash *device, bool withProgress)
             progress("dataStoreProgressChanged"), direct);
     connect(device, &DeviceFlash::settingProgressChanged, this, progress("settingProgressChanged"),
             direct);
+    connect(device, &DeviceFlash::safetyCopyProgressChanged, this,
+            progress("safetyCopyProgressChanged"), direct);
     connect(
         device, &DeviceFlash::dataBackupProgressChanged, this,
         [this](qlonglong current, qlonglong total, char *) {
