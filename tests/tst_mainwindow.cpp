@@ -166,6 +166,9 @@ private slots:
     void restoreVersionRule();
     void backupRoundTrip();
     void bootMode();
+    void recoveryAfterCutUpdate();
+    void copyNotWritableChangesNothing();
+    void settingsRestoresKeptCopy();
 
 private:
     void serveCatalog(const QStringList &versions, Mode catalogMode = Mode::Body);
@@ -183,6 +186,8 @@ private:
     bool messageShown(const QString &title, const QString &text) const;
     void dismissMessage() const;
     QString writeFirmwareFile(const QString &name, const QString &version);
+    // Answers every question the window asks in a dialog of its own, while the timer lives.
+    std::unique_ptr<QTimer> answerQuestions(bool accept, QStringList *asked);
 
     std::unique_ptr<HttpTestServer> m_server;
     std::unique_ptr<MainWindow> m_window;
@@ -312,6 +317,22 @@ void tst_MainWindow::dismissMessage() const
     messages()->hide();
 }
 
+std::unique_ptr<QTimer> tst_MainWindow::answerQuestions(bool accept, QStringList *asked)
+{
+    auto timer = std::make_unique<QTimer>();
+    connect(timer.get(), &QTimer::timeout, this, [this, accept, asked] {
+        const auto dialogs = m_window->findChildren<MessageDialog *>(Qt::FindDirectChildrenOnly);
+        if (dialogs.size() != 2 || !dialogs[1]->isVisible())
+            return;
+        *asked << dialogs[1]->findChild<QTextBrowser *>("textBrowser")->toPlainText();
+        dialogs[1]
+            ->findChild<QAbstractButton *>(accept ? "pushButton_MsgOK" : "toolButton_Close")
+            ->click();
+    });
+    timer->start(10);
+    return timer;
+}
+
 QString tst_MainWindow::writeFirmwareFile(const QString &name, const QString &version)
 {
     const QString path = m_dir->filePath(name);
@@ -425,9 +446,12 @@ void tst_MainWindow::unplugDuringOperation()
     QVERIFY(!m_device->isConnected());
 
     adapter->setReportDelay(std::chrono::microseconds(0));
+    QStringList asked; // the offer of the copy taken before the cut: declined here
+    const auto answerer = answerQuestions(false, &asked);
     SimBus::instance().plug(adapter);
     m_source->send(DeviceChange::Event::Arrival);
     waitConnected();
+    QTest::qWait(100);
     dismissMessage();
     widget<QComboBox>("comboBox_Version")->setCurrentIndex(0);
     widget<QPushButton>("pushButton_Restore")->click();
@@ -726,10 +750,13 @@ void tst_MainWindow::layoutChange_data()
     QTest::addColumn<QString>("question"); // empty: none is asked
     QTest::addColumn<bool>("accept");
 
-    const QString down = QStringLiteral("This firmware uses the older flash layout: the "
-                                        "adapter's macros will be lost. Continue?");
-    const QString up = QStringLiteral("This firmware uses the newer flash layout: the adapter's "
-                                      "settings will be reset to factory defaults. Continue?");
+    const QString down = QStringLiteral(
+        "This firmware uses the older flash layout: the adapter is reset to factory defaults and "
+        "cannot take your macros. A copy of your settings is kept for a newer firmware. "
+        "Continue?");
+    const QString up = QStringLiteral(
+        "This firmware uses the newer flash layout: the adapter is reset to factory defaults, "
+        "then your settings are brought back from a copy. Continue?");
     QTest::newRow("down by file, accepted") << true << "5.4.3" << true << down << true;
     QTest::newRow("down by catalog, refused") << true << "5.4.3" << false << down << false;
     QTest::newRow("up by catalog, accepted") << false << "5.7.0" << false << up << true;
@@ -759,17 +786,7 @@ void tst_MainWindow::layoutChange()
     adapter->clearCommands();
 
     QStringList asked;
-    QTimer answerer;
-    connect(&answerer, &QTimer::timeout, this, [&] {
-        const auto dialogs = m_window->findChildren<MessageDialog *>(Qt::FindDirectChildrenOnly);
-        if (dialogs.size() != 2 || !dialogs[1]->isVisible())
-            return;
-        asked << dialogs[1]->findChild<QTextBrowser *>("textBrowser")->toPlainText();
-        dialogs[1]
-            ->findChild<QAbstractButton *>(accept ? "pushButton_MsgOK" : "toolButton_Close")
-            ->click();
-    });
-    answerer.start(10);
+    const auto answerer = answerQuestions(accept, &asked);
     if (byFile) {
         m_fileAnswers << writeFirmwareFile("FirmwareV" + target + ".bin", target);
         widget<QToolButton>("toolButton_OpenFile")->click();
@@ -779,8 +796,14 @@ void tst_MainWindow::layoutChange()
     }
 
     if (question.isEmpty() || accept) {
-        QTRY_VERIFY_WITH_TIMEOUT(messageShown("HalVern Firmware Tool", "Update successfully!"),
-                                 kTimeoutMs);
+        // Across the layout the result says what became of the settings.
+        QString result = shown("Update successfully!");
+        if (!question.isEmpty())
+            result += '\n' + shown(fromV2 ? "The adapter has factory settings; a copy of yours "
+                                             "is kept."
+                                           : "Your settings were kept.");
+        QTRY_COMPARE_WITH_TIMEOUT(messages()->isVisible() ? messageText() : QString(), result,
+                                  kTimeoutMs);
         QTRY_VERIFY(!m_device->isBusy());
         QCOMPARE(m_device->version(), target);
     } else {
@@ -1392,6 +1415,85 @@ void tst_MainWindow::bootMode()
     QVERIFY(m_settings->isEnabled());
     QVERIFY(log.contains(QStringLiteral("bootModeChanged 2")));
     QCOMPARE(quint8(adapter->peek(0x08004000 + 130, 1).at(0)), quint8(2));
+}
+
+// ---- safety copies --------------------------------------------------------------------------
+
+// An update cut after its erase: plugged in again, the adapter has lost its firmware and its
+// block; the user is offered the copy the update took, and ends with their own settings.
+void tst_MainWindow::recoveryAfterCutUpdate()
+{
+    serveCatalog({QStringLiteral("5.7.0"), QStringLiteral("5.6.0")});
+    sim::FirmwareSetup setup = adapterAt(5, 6, 0);
+    setup.applicationSize = 4096;
+    setup.applicationSeed = qHash(QStringLiteral("5.6.0"));
+    auto adapter = plugAdapter(setup);
+    makeWindow();
+    waitConnected();
+    dismissMessage();
+    const QByteArray before = adapter->peek(0x08004000, 0x3C000);
+    adapter->armFault(sim::Fault::Unplug, 40);
+    widget<QPushButton>("pushButton_Update")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_device->isBusy() && !adapter->isPlugged(), kTimeoutMs);
+    m_source->send(DeviceChange::Event::RemoveComplete);
+    QVERIFY(adapter->peek(0x08004000, 16384) != before.left(16384));
+
+    QStringList asked;
+    const auto answerer = answerQuestions(true, &asked);
+    SimBus::instance().plug(adapter);
+    m_source->send(DeviceChange::Event::Arrival);
+    QTRY_VERIFY_WITH_TIMEOUT(messageShown("HalVern Firmware Tool", "Restored successfully!"),
+                             kTimeoutMs);
+    QTRY_VERIFY(!m_device->isBusy());
+    QCOMPARE(asked.size(), 1);
+    QVERIFY(asked[0].startsWith(shown("Firmware lost! Please update firmware!")));
+    QCOMPARE(adapter->peek(0x08004000, 0x3C000), before);
+    QCOMPARE(m_device->version(), QString("5.6.0"));
+}
+
+// With nowhere to keep the copy, nothing is erased.
+void tst_MainWindow::copyNotWritableChangesNothing()
+{
+    auto adapter = plugAdapter(adapterAt(5, 6, 0));
+    QVERIFY(QDir().mkpath(dataPath()));
+    QVERIFY(writeFile(dataPath() + QStringLiteral("/safety-copies"), "not a folder"));
+    makeWindow();
+    waitConnected();
+    dismissMessage();
+    const QByteArray before = adapter->peek(0x08000000, 0x100000);
+    widget<QPushButton>("pushButton_Update")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(messageShown("Error", "No copy of the settings could be kept, so "
+                                                   "nothing was changed! Please try again."),
+                             kTimeoutMs);
+    QTRY_VERIFY(!m_device->isBusy());
+    QCOMPARE(adapter->peek(0x08000000, 0x100000), before);
+    QVERIFY(widget<QPushButton>("pushButton_Update")->isEnabled());
+}
+
+// The settings dialog lists the copies and puts a chosen one back: here the block a boot-mode
+// change replaced, so the old mode returns.
+void tst_MainWindow::settingsRestoresKeptCopy()
+{
+    auto adapter = plugAdapter(adapterAt(5, 6, 0));
+    makeWindow();
+    waitConnected();
+    dismissMessage();
+    widget<QToolButton>("toolButton_Settings")->click();
+    auto *copies = m_settings->findChild<QComboBox *>(QStringLiteral("comboBox_SafetyCopies"));
+    QVERIFY(!copies->isVisible());
+    m_settings->findChild<QComboBox *>(QStringLiteral("comboBox"))->setCurrentIndex(2);
+    QTRY_VERIFY_WITH_TIMEOUT(messageShown("HalVern Firmware Tool", "successfully!"), kTimeoutMs);
+    QTRY_VERIFY(!m_device->isBusy());
+    dismissMessage();
+    m_settings->hide();
+    widget<QToolButton>("toolButton_Settings")->click();
+    QCOMPARE(copies->count(), 1);
+    QVERIFY(copies->itemText(0).endsWith(QStringLiteral("5.6.0")));
+    m_settings->findChild<QPushButton *>(QStringLiteral("pushButton_RestoreCopy"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(messageShown("HalVern Firmware Tool", "successfully!"), kTimeoutMs);
+    QTRY_VERIFY(!m_device->isBusy());
+    QCOMPARE(quint8(adapter->peek(0x08004000 + 130, 1).at(0)), quint8(0));
+    QCOMPARE(m_device->bootMode(), 0);
 }
 
 QTEST_MAIN(tst_MainWindow)

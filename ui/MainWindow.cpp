@@ -46,6 +46,7 @@ MainWindow::MainWindow(QWidget *parent, const QUrl &serverUrl)
     m_device = new DeviceFlash(this);
 
     initWindow();
+    initSafetyCopies();
     applyLanguage();
     m_syncCloud->getInformation();
     m_device->connected();
@@ -132,8 +133,10 @@ void MainWindow::initWindow()
     connect(m_ui->toolButton_VersionInfo, &QToolButton::clicked, this,
             &MainWindow::onPushButtonVersionInfoClicked);
     connect(m_ui->toolButton_OpenFile, &QToolButton::clicked, this, &MainWindow::openFirmwareFile);
-    connect(m_ui->toolButton_Settings, &QToolButton::clicked, m_settingsDialog,
-            &SettingsDialog::show);
+    connect(m_ui->toolButton_Settings, &QToolButton::clicked, this, [this] {
+        refreshSafetyCopies();
+        m_settingsDialog->show();
+    });
     connect(m_ui->toolButton_Close, &QToolButton::clicked, this, [this] {
         m_ui->toolButton_Close->setEnabled(false);
         safeClose();
@@ -177,6 +180,9 @@ void MainWindow::onDeviceConnectStatusChanged(bool connected, DeviceFlash::Halve
         m_ui->toolButton_Settings->setEnabled(false);
         m_ui->stackedWidget->setCurrentWidget(m_ui->page_Unconnected);
         m_operationStarting = false;
+        // A copy belongs to the adapter that was pulled out.
+        m_pendingRecovery.reset();
+        m_layoutChange = 0;
         return;
     }
     m_ui->progressBar->setValue(0);
@@ -241,10 +247,13 @@ void MainWindow::onDeviceError(DeviceFlash::DeviceError error)
         return;
     }
     case DeviceFlash::DeviceError_FirmwareLost:
-        text = tr("Firmware lost! Please update firmware!");
-        break;
     case DeviceFlash::DeviceError_ConfigurationLost:
-        text = tr("Configuration lost! Please restore defaults!");
+        // With a copy of this adapter at hand the user is offered their own settings back.
+        if (offerRecovery(error))
+            return;
+        text = error == DeviceFlash::DeviceError_FirmwareLost
+                   ? tr("Firmware lost! Please update firmware!")
+                   : tr("Configuration lost! Please restore defaults!");
         break;
     case DeviceFlash::DeviceError_FirmwareTooLarge:
         text = tr("Firmware file too large! Please choose another firmware.");
@@ -271,6 +280,10 @@ void MainWindow::onDeviceError(DeviceFlash::DeviceError error)
     }
     if (text.isEmpty())
         text = tr("Unknown device error %1!").arg(int(error));
+    if (m_layoutChange != 0 && error != DeviceFlash::DeviceError_SafetyCopyFailed)
+        text += QLatin1Char('\n') + tr("A copy of your settings is kept; it is offered when "
+                                        "the adapter connects again.");
+    m_layoutChange = 0;
     m_messageDialog->showMessage(tr("Error"), text);
 
     // The flow that failed disabled these; while the adapter is still there the user must be
@@ -438,6 +451,8 @@ void MainWindow::startFileOperation(bool update)
         const bool confirmed = confirmLayoutChange(version);
         if (!confirmed || m_closeRequested || !m_device->isConnected() || refuseWhileBusy())
             return;
+    } else if (finishPendingRecovery(path, version)) {
+        return;
     }
 
     m_ui->progressBar->setValue(0);
@@ -465,16 +480,21 @@ bool MainWindow::confirmLayoutChange(const QString &version)
         return true;
     // Going down, the V1 application covers the sector of the macros; going up, the data blocks
     // keep their V1 markers and the next connection asks for the defaults to be restored.
-    const QString text = v2(version)
-                             ? tr("This firmware uses the newer flash layout: the adapter's "
-                                  "settings will be reset to factory defaults. Continue?")
-                             : tr("This firmware uses the older flash layout: the adapter's "
-                                  "macros will be lost. Continue?");
+    // The device carries the configuration over (copy, defaults, restore of the copy); only V1
+    // cannot take it back.
+    const QString text =
+        v2(version) ? tr("This firmware uses the newer flash layout: the adapter is reset to "
+                         "factory defaults, then your settings are brought back from a copy. "
+                         "Continue?")
+                    : tr("This firmware uses the older flash layout: the adapter is reset to "
+                         "factory defaults and cannot take your macros. A copy of your settings "
+                         "is kept for a newer firmware. Continue?");
     // A dialog of its own: the shared one may still hold the notification that led here.
     MessageDialog question(this);
     m_preparing = true;
     const bool accepted = question.execMessage(tr("Waring"), text) == QDialog::Accepted;
     m_preparing = false;
+    m_layoutChange = accepted ? (v2(version) ? 1 : -1) : 0;
     return accepted;
 }
 
@@ -494,9 +514,15 @@ void MainWindow::onFlashProgressChanged(qlonglong current, qlonglong total)
     onProgressChanged(current, total);
     const bool done = current == total;
     if (done) {
-        const QString text = m_ui->progressBar->toolTip() == m_ui->pushButton_Update->text()
-                                 ? tr("Update successfully!")
-                                 : tr("Restored successfully!");
+        QString text = m_ui->progressBar->toolTip() == m_ui->pushButton_Update->text()
+                           ? tr("Update successfully!")
+                           : tr("Restored successfully!");
+        if (m_layoutChange != 0)
+            text += QLatin1Char('\n') + (m_layoutChange > 0
+                                             ? tr("Your settings were kept.")
+                                             : tr("The adapter has factory settings; a copy "
+                                                  "of yours is kept."));
+        m_layoutChange = 0;
         m_messageDialog->showMessage(tr("HalVern Firmware Tool"), text);
         applyLanguage();
     }

@@ -3,12 +3,14 @@
 #include "cloud/SyncCloud.h"
 #include "device/DeviceFlash.h"
 #include "ui/FramelessWidget.h"
+#include "ui/SafetyCopies.h"
 
 #include <QString>
 #include <QUrl>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class MessageDialog;
 class QTranslator;
@@ -82,6 +84,20 @@ private:
 
     // A device operation may start only while no other runs; tells the user otherwise.
     bool refuseWhileBusy();
+    // Automatic safety copies (MainWindowSafetyCopies.cpp).
+    void initSafetyCopies();
+    void onSafetyCopyProgressChanged(qlonglong current, qlonglong total);
+    QList<SafetyCopies::Copy> safetyCopies() const;
+    void refreshSafetyCopies();
+    std::optional<DeviceFlash::SafetyCopy> loadSafetyCopy(const SafetyCopies::Copy &copy);
+    void restoreChosenSafetyCopy(int index);
+    // Offers to bring the newest copy back; true when the user's answer replaces the message.
+    bool offerRecovery(DeviceFlash::DeviceError error);
+    void startRecovery(const DeviceFlash::SafetyCopy &copy);
+    void runRecovery(const DeviceFlash::SafetyCopy &copy, const QString &path,
+                     const QString &version);
+    // A recovery that waited for the user to open its firmware as a file.
+    bool finishPendingRecovery(const QString &path, const QString &version);
     // An operation holds the adapter or is about to: closing now would cut it short.
     bool adapterInUse() const;
     void markOperationStarted();
@@ -102,6 +118,12 @@ private:
     // runs, and a second press in between must not queue a second operation behind it.
     bool m_operationStarting = false;
     bool m_closeRequested = false;
+    std::shared_ptr<SafetyCopies> m_safetyCopies;
+    std::optional<DeviceFlash::SafetyCopy> m_pendingRecovery;
+    QString m_pendingRecoveryVersion;
+    // An update across the flash layout runs: 1 going up (settings brought back), -1 going
+    // down (factory settings, the copy kept), 0 none.
+    int m_layoutChange = 0;
     // Inside a launcher's nested event loop (the catalog download, the layout question).
     bool m_preparing = false;
 };

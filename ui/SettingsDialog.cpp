@@ -18,6 +18,11 @@ SettingsDialog::SettingsDialog(QWidget *parent)
     connect(m_ui->pushButton_DataBackup, &QPushButton::clicked, this, &SettingsDialog::dataBackup);
     connect(m_ui->pushButton_DataRestore, &QPushButton::clicked, this,
             &SettingsDialog::dataRestore);
+    connect(m_ui->pushButton_RestoreCopy, &QPushButton::clicked, this, [this] {
+        if (m_ui->comboBox_SafetyCopies->currentIndex() >= 0)
+            emit restoreSafetyCopy(m_ui->comboBox_SafetyCopies->currentIndex());
+    });
+    setSafetyCopies({});
 }
 
 SettingsDialog::~SettingsDialog() = default;
@@ -52,6 +57,14 @@ void SettingsDialog::setProgress(qlonglong current, qlonglong total)
     } else {
         m_ui->progressBar->hide();
     }
+}
+
+void SettingsDialog::setSafetyCopies(const QStringList &copies)
+{
+    m_ui->comboBox_SafetyCopies->clear();
+    m_ui->comboBox_SafetyCopies->addItems(copies);
+    m_ui->comboBox_SafetyCopies->setVisible(!copies.isEmpty());
+    m_ui->pushButton_RestoreCopy->setVisible(!copies.isEmpty());
 }
 
 void SettingsDialog::retranslate()

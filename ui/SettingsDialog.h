@@ -24,6 +24,8 @@ public:
     void setBootMode(int mode, bool supported);
     void setDataRestoreVisible(bool visible);
     void setProgress(qlonglong current, qlonglong total);
+    // The adapter's automatic copies, newest first, as the user reads them; none hides the list.
+    void setSafetyCopies(const QStringList &copies);
     void retranslate();
 
 signals:
@@ -31,6 +33,7 @@ signals:
     void dataBackup();
     void dataRestore();
     void bootModeChanged(int mode);
+    void restoreSafetyCopy(int index);
 
 private:
     void onComboBoxIndexChanged(int index);

@@ -4,12 +4,28 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>%1, firmware %2</source>
+        <translation>%1, firmware %2</translation>
+    </message>
+    <message>
         <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
         <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
     </message>
     <message>
+        <source>A copy of your settings from %1 (firmware %2) is kept. Bring it back?</source>
+        <translation>A copy of your settings from %1 (firmware %2) is kept. Bring it back?</translation>
+    </message>
+    <message>
+        <source>A copy of your settings is kept; it is offered when the adapter connects again.</source>
+        <translation>A copy of your settings is kept; it is offered when the adapter connects again.</translation>
+    </message>
+    <message>
         <source>Backup read failure! Please try again.</source>
         <translation>Backup read failure! Please try again.</translation>
+    </message>
+    <message>
+        <source>Bringing your settings back...</source>
+        <translation>Bringing your settings back...</translation>
     </message>
     <message>
         <source>Chinese</source>
@@ -112,8 +128,16 @@
         <translation>日本語</translation>
     </message>
     <message>
+        <source>Keeping a copy of the settings...</source>
+        <translation>Keeping a copy of the settings...</translation>
+    </message>
+    <message>
         <source>New Firmware Version</source>
         <translation>New Firmware Version</translation>
+    </message>
+    <message>
+        <source>No copy of the settings could be kept, so nothing was changed! Please try again.</source>
+        <translation>No copy of the settings could be kept, so nothing was changed! Please try again.</translation>
     </message>
     <message>
         <source>Open Firmware</source>
@@ -140,8 +164,16 @@
         <translation>The adapter could not be read completely! Please plug it in again.</translation>
     </message>
     <message>
+        <source>The adapter has factory settings; a copy of yours is kept.</source>
+        <translation>The adapter has factory settings; a copy of yours is kept.</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>The backup file could not be written: %1</translation>
+    </message>
+    <message>
+        <source>The firmware %1 is not at hand. Open it with the file button, then press Restore Defaults to bring your settings back.</source>
+        <translation>The firmware %1 is not at hand. Open it with the file button, then press Restore Defaults to bring your settings back.</translation>
     </message>
     <message>
         <source>The firmware downloaded and checksum error.</source>
@@ -156,12 +188,12 @@
         <translation>fail to connect to cloud servers</translation>
     </message>
     <message>
-        <source>This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?</source>
-        <translation>This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?</translation>
+        <source>This firmware uses the newer flash layout: the adapter is reset to factory defaults, then your settings are brought back from a copy. Continue?</source>
+        <translation>This firmware uses the newer flash layout: the adapter is reset to factory defaults, then your settings are brought back from a copy. Continue?</translation>
     </message>
     <message>
-        <source>This firmware uses the older flash layout: the adapter's macros will be lost. Continue?</source>
-        <translation>This firmware uses the older flash layout: the adapter's macros will be lost. Continue?</translation>
+        <source>This firmware uses the older flash layout: the adapter is reset to factory defaults and cannot take your macros. A copy of your settings is kept for a newer firmware. Continue?</source>
+        <translation>This firmware uses the older flash layout: the adapter is reset to factory defaults and cannot take your macros. A copy of your settings is kept for a newer firmware. Continue?</translation>
     </message>
     <message>
         <source>Unknown device error %1!</source>
@@ -194,6 +226,10 @@
     <message>
         <source>Write flash failure! Please try again.</source>
         <translation>Write flash failure! Please try again.</translation>
+    </message>
+    <message>
+        <source>Your settings were kept.</source>
+        <translation>Your settings were kept.</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>
@@ -279,6 +315,10 @@
     <message>
         <source>PS5(Q4)</source>
         <translation>PS5(Q4)</translation>
+    </message>
+    <message>
+        <source>Restore Copy</source>
+        <translation>Restore Copy</translation>
     </message>
     <message>
         <source>SWITCH</source>

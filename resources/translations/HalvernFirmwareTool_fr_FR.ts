@@ -4,12 +4,28 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>%1, firmware %2</source>
+        <translation>%1, firmware %2</translation>
+    </message>
+    <message>
         <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
         <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
     </message>
     <message>
+        <source>A copy of your settings from %1 (firmware %2) is kept. Bring it back?</source>
+        <translation>Une copie de vos paramètres du %1 (firmware %2) est conservée. La rétablir ?</translation>
+    </message>
+    <message>
+        <source>A copy of your settings is kept; it is offered when the adapter connects again.</source>
+        <translation>Une copie de vos paramètres est conservée ; elle sera proposée à la prochaine connexion de l'adaptateur.</translation>
+    </message>
+    <message>
         <source>Backup read failure! Please try again.</source>
         <translation>Échec de la lecture de la sauvegarde ! Réessayez.</translation>
+    </message>
+    <message>
+        <source>Bringing your settings back...</source>
+        <translation>Rétablissement de vos paramètres...</translation>
     </message>
     <message>
         <source>Chinese</source>
@@ -112,8 +128,16 @@
         <translation>日本語</translation>
     </message>
     <message>
+        <source>Keeping a copy of the settings...</source>
+        <translation>Sauvegarde d'une copie des paramètres...</translation>
+    </message>
+    <message>
         <source>New Firmware Version</source>
         <translation>Nouvelle version du firmware</translation>
+    </message>
+    <message>
+        <source>No copy of the settings could be kept, so nothing was changed! Please try again.</source>
+        <translation>Aucune copie des paramètres n'a pu être conservée, rien n'a donc été modifié ! Veuillez réessayer.</translation>
     </message>
     <message>
         <source>Open Firmware</source>
@@ -140,8 +164,16 @@
         <translation>L'adaptateur n'a pas pu être lu entièrement ! Veuillez le rebrancher.</translation>
     </message>
     <message>
+        <source>The adapter has factory settings; a copy of yours is kept.</source>
+        <translation>L'adaptateur a les paramètres d'usine ; une copie des vôtres est conservée.</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>Impossible d'écrire le fichier de sauvegarde : %1</translation>
+    </message>
+    <message>
+        <source>The firmware %1 is not at hand. Open it with the file button, then press Restore Defaults to bring your settings back.</source>
+        <translation>Le firmware %1 n'est pas disponible. Ouvrez-le avec le bouton fichier, puis appuyez sur Restaurer les paramètres d'usine pour rétablir vos paramètres.</translation>
     </message>
     <message>
         <source>The firmware downloaded and checksum error.</source>
@@ -156,12 +188,12 @@
         <translation>Erreur réseau, vérifiez la connexion et réessayez.</translation>
     </message>
     <message>
-        <source>This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?</source>
-        <translation>Ce firmware utilise la nouvelle organisation de la mémoire flash : les paramètres de l'adaptateur seront remis aux valeurs d'usine. Continuer ?</translation>
+        <source>This firmware uses the newer flash layout: the adapter is reset to factory defaults, then your settings are brought back from a copy. Continue?</source>
+        <translation>Ce firmware utilise la nouvelle organisation de la mémoire flash : l'adaptateur est remis aux paramètres d'usine, puis vos paramètres sont rétablis depuis une copie. Continuer ?</translation>
     </message>
     <message>
-        <source>This firmware uses the older flash layout: the adapter's macros will be lost. Continue?</source>
-        <translation>Ce firmware utilise l'ancienne organisation de la mémoire flash : les macros de l'adaptateur seront perdues. Continuer ?</translation>
+        <source>This firmware uses the older flash layout: the adapter is reset to factory defaults and cannot take your macros. A copy of your settings is kept for a newer firmware. Continue?</source>
+        <translation>Ce firmware utilise l'ancienne organisation de la mémoire flash : l'adaptateur est remis aux paramètres d'usine et ne peut pas garder vos macros. Une copie de vos paramètres est conservée pour un firmware plus récent. Continuer ?</translation>
     </message>
     <message>
         <source>Unknown device error %1!</source>
@@ -194,6 +226,10 @@
     <message>
         <source>Write flash failure! Please try again.</source>
         <translation>Échec de l'écriture de la mémoire flash ! Réessayez.</translation>
+    </message>
+    <message>
+        <source>Your settings were kept.</source>
+        <translation>Vos paramètres ont été conservés.</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>
@@ -279,6 +315,10 @@
     <message>
         <source>PS5(Q4)</source>
         <translation>PS5(Q4)</translation>
+    </message>
+    <message>
+        <source>Restore Copy</source>
+        <translation>Restaurer la copie</translation>
     </message>
     <message>
         <source>SWITCH</source>

@@ -4,12 +4,28 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>%1, firmware %2</source>
+        <translation>%1、ファームウェア %2</translation>
+    </message>
+    <message>
         <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
         <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
     </message>
     <message>
+        <source>A copy of your settings from %1 (firmware %2) is kept. Bring it back?</source>
+        <translation>%1 に保存した設定のコピー（ファームウェア %2）があります。元に戻しますか？</translation>
+    </message>
+    <message>
+        <source>A copy of your settings is kept; it is offered when the adapter connects again.</source>
+        <translation>設定のコピーは保存されています。アダプターを再接続すると復元を提案します。</translation>
+    </message>
+    <message>
         <source>Backup read failure! Please try again.</source>
         <translation>バックアップの読み取りに失敗しました！もう一度お試しください。</translation>
+    </message>
+    <message>
+        <source>Bringing your settings back...</source>
+        <translation>設定を元に戻しています...</translation>
     </message>
     <message>
         <source>Chinese</source>
@@ -112,8 +128,16 @@
         <translation>日本語</translation>
     </message>
     <message>
+        <source>Keeping a copy of the settings...</source>
+        <translation>設定のコピーを保存しています...</translation>
+    </message>
+    <message>
         <source>New Firmware Version</source>
         <translation>新しいファームウェアバージョン</translation>
+    </message>
+    <message>
+        <source>No copy of the settings could be kept, so nothing was changed! Please try again.</source>
+        <translation>設定のコピーを保存できなかったため、何も変更していません！もう一度お試しください。</translation>
     </message>
     <message>
         <source>Open Firmware</source>
@@ -140,8 +164,16 @@
         <translation>アダプターを完全に読み取れませんでした！差し込み直してください。</translation>
     </message>
     <message>
+        <source>The adapter has factory settings; a copy of yours is kept.</source>
+        <translation>アダプターは工場出荷時の設定です。お客様の設定のコピーは保存されています。</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>バックアップファイルを書き込めません：%1</translation>
+    </message>
+    <message>
+        <source>The firmware %1 is not at hand. Open it with the file button, then press Restore Defaults to bring your settings back.</source>
+        <translation>ファームウェア %1 が見つかりません。ファイルボタンで開き、「初期設定に戻す」を押すと設定が戻ります。</translation>
     </message>
     <message>
         <source>The firmware downloaded and checksum error.</source>
@@ -156,12 +188,12 @@
         <translation>ネットワークエラーです。接続を確認して再試行してください。</translation>
     </message>
     <message>
-        <source>This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?</source>
-        <translation>このファームウェアは新フラッシュレイアウトを使用します。アダプターの設定は工場出荷時の状態に戻ります。続行しますか？</translation>
+        <source>This firmware uses the newer flash layout: the adapter is reset to factory defaults, then your settings are brought back from a copy. Continue?</source>
+        <translation>このファームウェアは新しいフラッシュレイアウトを使用します。アダプターを工場出荷時の状態に戻してから、コピーから設定を戻します。続行しますか？</translation>
     </message>
     <message>
-        <source>This firmware uses the older flash layout: the adapter's macros will be lost. Continue?</source>
-        <translation>このファームウェアは旧フラッシュレイアウトを使用します。アダプターのマクロは失われます。続行しますか？</translation>
+        <source>This firmware uses the older flash layout: the adapter is reset to factory defaults and cannot take your macros. A copy of your settings is kept for a newer firmware. Continue?</source>
+        <translation>このファームウェアは旧フラッシュレイアウトを使用します。アダプターは工場出荷時の状態に戻り、マクロは保持できません。設定のコピーは新しいファームウェア用に保存されます。続行しますか？</translation>
     </message>
     <message>
         <source>Unknown device error %1!</source>
@@ -194,6 +226,10 @@
     <message>
         <source>Write flash failure! Please try again.</source>
         <translation>フラッシュへの書き込みに失敗しました！もう一度お試しください。</translation>
+    </message>
+    <message>
+        <source>Your settings were kept.</source>
+        <translation>設定は保持されました。</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>
@@ -279,6 +315,10 @@
     <message>
         <source>PS5(Q4)</source>
         <translation>PS5(Q4)</translation>
+    </message>
+    <message>
+        <source>Restore Copy</source>
+        <translation>コピーを復元</translation>
     </message>
     <message>
         <source>SWITCH</source>

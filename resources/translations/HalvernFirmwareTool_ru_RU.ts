@@ -4,12 +4,28 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>%1, firmware %2</source>
+        <translation>%1, прошивка %2</translation>
+    </message>
+    <message>
         <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
         <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
     </message>
     <message>
+        <source>A copy of your settings from %1 (firmware %2) is kept. Bring it back?</source>
+        <translation>Сохранена копия ваших настроек от %1 (прошивка %2). Вернуть её?</translation>
+    </message>
+    <message>
+        <source>A copy of your settings is kept; it is offered when the adapter connects again.</source>
+        <translation>Копия ваших настроек сохранена; она будет предложена при следующем подключении адаптера.</translation>
+    </message>
+    <message>
         <source>Backup read failure! Please try again.</source>
         <translation>Ошибка чтения резервной копии! Повторите попытку.</translation>
+    </message>
+    <message>
+        <source>Bringing your settings back...</source>
+        <translation>Возврат ваших настроек...</translation>
     </message>
     <message>
         <source>Chinese</source>
@@ -112,8 +128,16 @@
         <translation>日本語</translation>
     </message>
     <message>
+        <source>Keeping a copy of the settings...</source>
+        <translation>Сохранение копии настроек...</translation>
+    </message>
+    <message>
         <source>New Firmware Version</source>
         <translation>Новая версия прошивки</translation>
+    </message>
+    <message>
+        <source>No copy of the settings could be kept, so nothing was changed! Please try again.</source>
+        <translation>Не удалось сохранить копию настроек, поэтому ничего не изменено! Повторите попытку.</translation>
     </message>
     <message>
         <source>Open Firmware</source>
@@ -140,8 +164,16 @@
         <translation>Не удалось полностью прочитать адаптер! Подключите его заново.</translation>
     </message>
     <message>
+        <source>The adapter has factory settings; a copy of yours is kept.</source>
+        <translation>На адаптере заводские настройки; копия ваших сохранена.</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>Не удалось записать файл резервной копии: %1</translation>
+    </message>
+    <message>
+        <source>The firmware %1 is not at hand. Open it with the file button, then press Restore Defaults to bring your settings back.</source>
+        <translation>Прошивки %1 нет под рукой. Откройте её кнопкой файла, затем нажмите «Восстановить заводские», чтобы вернуть настройки.</translation>
     </message>
     <message>
         <source>The firmware downloaded and checksum error.</source>
@@ -156,12 +188,12 @@
         <translation>Ошибка сети, проверьте подключение и повторите.</translation>
     </message>
     <message>
-        <source>This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?</source>
-        <translation>Эта прошивка использует новую разметку флеш-памяти: настройки адаптера будут сброшены к заводским. Продолжить?</translation>
+        <source>This firmware uses the newer flash layout: the adapter is reset to factory defaults, then your settings are brought back from a copy. Continue?</source>
+        <translation>Эта прошивка использует новую разметку флеш-памяти: адаптер будет сброшен к заводским настройкам, затем ваши настройки вернутся из копии. Продолжить?</translation>
     </message>
     <message>
-        <source>This firmware uses the older flash layout: the adapter's macros will be lost. Continue?</source>
-        <translation>Эта прошивка использует старую разметку флеш-памяти: макросы адаптера будут потеряны. Продолжить?</translation>
+        <source>This firmware uses the older flash layout: the adapter is reset to factory defaults and cannot take your macros. A copy of your settings is kept for a newer firmware. Continue?</source>
+        <translation>Эта прошивка использует старую разметку флеш-памяти: адаптер будет сброшен к заводским настройкам и не сможет принять ваши макросы. Копия ваших настроек сохранится для более новой прошивки. Продолжить?</translation>
     </message>
     <message>
         <source>Unknown device error %1!</source>
@@ -194,6 +226,10 @@
     <message>
         <source>Write flash failure! Please try again.</source>
         <translation>Ошибка записи флеш-памяти! Повторите попытку.</translation>
+    </message>
+    <message>
+        <source>Your settings were kept.</source>
+        <translation>Ваши настройки сохранены.</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>
@@ -279,6 +315,10 @@
     <message>
         <source>PS5(Q4)</source>
         <translation>PS5(Q4)</translation>
+    </message>
+    <message>
+        <source>Restore Copy</source>
+        <translation>Восстановить копию</translation>
     </message>
     <message>
         <source>SWITCH</source>

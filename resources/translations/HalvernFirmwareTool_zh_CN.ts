@@ -4,12 +4,28 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>%1, firmware %2</source>
+        <translation>%1，固件 %2</translation>
+    </message>
+    <message>
         <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
         <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
     </message>
     <message>
+        <source>A copy of your settings from %1 (firmware %2) is kept. Bring it back?</source>
+        <translation>已保存您在 %1 的设置副本（固件 %2）。是否恢复？</translation>
+    </message>
+    <message>
+        <source>A copy of your settings is kept; it is offered when the adapter connects again.</source>
+        <translation>您的设置副本已保留；适配器再次连接时将提供恢复。</translation>
+    </message>
+    <message>
         <source>Backup read failure! Please try again.</source>
         <translation>读取备份失败！请重试。</translation>
+    </message>
+    <message>
+        <source>Bringing your settings back...</source>
+        <translation>正在恢复您的设置...</translation>
     </message>
     <message>
         <source>Chinese</source>
@@ -112,8 +128,16 @@
         <translation>日本語</translation>
     </message>
     <message>
+        <source>Keeping a copy of the settings...</source>
+        <translation>正在保存设置副本...</translation>
+    </message>
+    <message>
         <source>New Firmware Version</source>
         <translation>新固件版本</translation>
+    </message>
+    <message>
+        <source>No copy of the settings could be kept, so nothing was changed! Please try again.</source>
+        <translation>无法保存设置副本，因此未做任何更改！请重试。</translation>
     </message>
     <message>
         <source>Open Firmware</source>
@@ -140,8 +164,16 @@
         <translation>无法完整读取适配器！请重新插入。</translation>
     </message>
     <message>
+        <source>The adapter has factory settings; a copy of yours is kept.</source>
+        <translation>适配器为出厂设置；您的设置副本已保留。</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>无法写入备份文件：%1</translation>
+    </message>
+    <message>
+        <source>The firmware %1 is not at hand. Open it with the file button, then press Restore Defaults to bring your settings back.</source>
+        <translation>没有固件 %1。请用文件按钮打开它，然后按“恢复默认设置”以恢复您的设置。</translation>
     </message>
     <message>
         <source>The firmware downloaded and checksum error.</source>
@@ -156,12 +188,12 @@
         <translation>网络错误，请检查连接后重试。</translation>
     </message>
     <message>
-        <source>This firmware uses the newer flash layout: the adapter's settings will be reset to factory defaults. Continue?</source>
-        <translation>此固件使用新的闪存布局：适配器的设置将恢复为出厂默认值。是否继续？</translation>
+        <source>This firmware uses the newer flash layout: the adapter is reset to factory defaults, then your settings are brought back from a copy. Continue?</source>
+        <translation>此固件使用新的闪存布局：适配器将恢复出厂设置，然后从副本恢复您的设置。是否继续？</translation>
     </message>
     <message>
-        <source>This firmware uses the older flash layout: the adapter's macros will be lost. Continue?</source>
-        <translation>此固件使用旧的闪存布局：适配器中的宏将会丢失。是否继续？</translation>
+        <source>This firmware uses the older flash layout: the adapter is reset to factory defaults and cannot take your macros. A copy of your settings is kept for a newer firmware. Continue?</source>
+        <translation>此固件使用旧的闪存布局：适配器将恢复出厂设置，且无法保留您的宏。您的设置副本将被保留，供较新的固件使用。是否继续？</translation>
     </message>
     <message>
         <source>Unknown device error %1!</source>
@@ -194,6 +226,10 @@
     <message>
         <source>Write flash failure! Please try again.</source>
         <translation>写入闪存失败！请重试。</translation>
+    </message>
+    <message>
+        <source>Your settings were kept.</source>
+        <translation>您的设置已保留。</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>
@@ -279,6 +315,10 @@
     <message>
         <source>PS5(Q4)</source>
         <translation>PS5(Q4)</translation>
+    </message>
+    <message>
+        <source>Restore Copy</source>
+        <translation>恢复副本</translation>
     </message>
     <message>
         <source>SWITCH</source>
