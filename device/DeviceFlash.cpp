@@ -784,8 +784,8 @@ void DeviceFlash::updateBody(VersionRules::ConfigLayout layout, const QByteArray
     auto image = FlashImages::makeImage();
     const QStringList current =
         (fromVersion.isEmpty() ? this->version() : fromVersion).split(QLatin1Char('.'));
-    m_configBlock = FlashImages::migrateConfigBlock(block.isEmpty() ? m_configBlock : block,
-                                                    current, layout);
+    m_configBlock =
+        FlashImages::migrateConfigBlock(block.isEmpty() ? m_configBlock : block, current, layout);
     m_configBlock = FlashImages::stampConfigBlock(m_configBlock, layout, quint32(firmware.size()),
                                                   FlashImages::versionBytes(version));
     configBlockChanged();
@@ -889,10 +889,10 @@ void DeviceFlash::restoreTask(const QByteArray &data, const QString &version)
             isVersionBelow(adapterVersion.split(QLatin1Char('.')), QStringLiteral("5.6.0"));
     qInfo().noquote() << "dataRestore...." << adapterVersion << version << copyMacros;
     // The copy is read into a buffer of its own: backupBuffer holds the image to restore.
-    const bool programmed = takeFullCopy() &&
-                            (compareFirmwareVersion(version, QStringLiteral("5.5.0")) == -1
-                                 ? restoreV1ToV2(image, copyMacros)
-                                 : restoreV2ToV2(image, copyMacros));
+    const bool programmed =
+        takeFullCopy() && (compareFirmwareVersion(version, QStringLiteral("5.5.0")) == -1
+                               ? restoreV1ToV2(image, copyMacros)
+                               : restoreV2ToV2(image, copyMacros));
     // The cached block must be the restored one, or the next update or boot-mode change
     // rebuilds sector 1 from the old settings and undoes the restore.
     if (programmed)

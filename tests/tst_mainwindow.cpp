@@ -800,8 +800,8 @@ void tst_MainWindow::layoutChange()
         QString result = shown("Update successfully!");
         if (!question.isEmpty())
             result += '\n' + shown(fromV2 ? "The adapter has factory settings; a copy of yours "
-                                             "is kept."
-                                           : "Your settings were kept.");
+                                            "is kept."
+                                          : "Your settings were kept.");
         QTRY_COMPARE_WITH_TIMEOUT(messages()->isVisible() ? messageText() : QString(), result,
                                   kTimeoutMs);
         QTRY_VERIFY(!m_device->isBusy());

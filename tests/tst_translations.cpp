@@ -31,12 +31,18 @@ QSet<Key> textsTheCodeTranslates()
         QStringLiteral("translate\\(\\s*\"(\\w+)\",\\s*\"((?:[^\"\\\\]|\\\\.)*)\""));
     const QStringList sources =
         QDir(root.filePath(QStringLiteral("ui"))).entryList({QStringLiteral("*.cpp")}, QDir::Files);
+    const QRegularExpression memberDefinition(
+        QStringLiteral(R"(^[A-Za-z][^;{}\n]*?\b([A-Z]\w*)::~?[a-z]\w*\()"),
+        QRegularExpression::MultilineOption);
     for (const QString &name : sources) {
         QFile file(root.filePath(QStringLiteral("ui/") + name));
         if (!file.open(QIODevice::ReadOnly))
             continue;
         const QString code = QString::fromUtf8(file.readAll());
-        const QString context = QFileInfo(name).completeBaseName();
+        // The class whose members the file defines: a class may spread over several files.
+        const QRegularExpressionMatch member = memberDefinition.match(code);
+        const QString context =
+            member.hasMatch() ? member.captured(1) : QFileInfo(name).completeBaseName();
         for (auto it = trCall.globalMatch(code); it.hasNext();)
             texts.insert({context, joined(it.next().captured(1))});
     }

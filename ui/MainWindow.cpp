@@ -282,7 +282,7 @@ void MainWindow::onDeviceError(DeviceFlash::DeviceError error)
         text = tr("Unknown device error %1!").arg(int(error));
     if (m_layoutChange != 0 && error != DeviceFlash::DeviceError_SafetyCopyFailed)
         text += QLatin1Char('\n') + tr("A copy of your settings is kept; it is offered when "
-                                        "the adapter connects again.");
+                                       "the adapter connects again.");
     m_layoutChange = 0;
     m_messageDialog->showMessage(tr("Error"), text);
 

@@ -38,8 +38,8 @@ void MainWindow::initSafetyCopies()
     // may outlive this window's members while the window is destroyed.
     m_device->setSafetyCopySink([copies = m_safetyCopies](const DeviceFlash::SafetyCopy &copy) {
         QString why;
-        const bool saved = copies->save(copy.serial, storeKind(copy.kind), copy.firmwareVersion,
-                                        copy.bytes, &why);
+        const bool saved =
+            copies->save(copy.serial, storeKind(copy.kind), copy.firmwareVersion, copy.bytes, &why);
         if (!saved)
             qWarning().noquote() << "safety copy not written:" << why;
         return saved;
@@ -52,7 +52,12 @@ void MainWindow::initSafetyCopies()
 
 void MainWindow::onSafetyCopyProgressChanged(qlonglong current, qlonglong total)
 {
-    m_ui->label_CurrentVersion->setText(tr("Keeping a copy of the settings..."));
+    // Its own text while it runs; the operation's own line comes back after it.
+    const QString stage = tr("Keeping a copy of the settings...");
+    QLabel *line = m_ui->label_CurrentVersion;
+    if (line->text() != stage)
+        m_lineBeforeCopy = line->text();
+    line->setText(current < total ? stage : m_lineBeforeCopy);
     if (m_settingsDialog->isVisible()) {
         m_settingsDialog->setProgress(current, total);
         return;
@@ -139,8 +144,8 @@ bool MainWindow::offerRecovery(DeviceFlash::DeviceError error)
 void MainWindow::startRecovery(const DeviceFlash::SafetyCopy &copy)
 {
     const bool full = copy.kind == DeviceFlash::SafetyCopy::Kind::FullBackup;
-    const QString version = full && m_device->isConfigBlockRead() ? m_device->version()
-                                                                  : copy.firmwareVersion;
+    const QString version =
+        full && m_device->isConfigBlockRead() ? m_device->version() : copy.firmwareVersion;
     const int index = m_syncCloud->firmwareVersionList().indexOf(version);
     QString path;
     if (index >= 0) {
