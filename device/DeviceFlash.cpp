@@ -60,6 +60,7 @@ DeviceFlash::DeviceFlash(QWidget *parent)
     qRegisterMetaType<DeviceFlash::Halvern>("Halvern");
     qRegisterMetaType<DeviceFlash::DeviceError>("DeviceError");
     qRegisterMetaType<DeviceFlash::DeviceStatus>("DeviceStatus");
+    qRegisterMetaType<DeviceFlash::OpenBlocker>("OpenBlocker");
     // Device tasks get a pool of their own: in the global one, tasks waiting for the device
     // mutex or the open retry can take every thread while the GUI thread waits for work Qt
     // itself runs there (image conversion), and the window freezes.
@@ -135,7 +136,10 @@ void DeviceFlash::connectedTask()
     }
     if (m_connected) {
         qInfo().noquote() << "Device open! -- " << hex(m_device);
+        emit openBlocked(OpenBlocker_None, {});
         emit deviceConnectStatusChanged(m_connected, m_device);
+    } else if (!aborting()) {
+        reportOpenProblem();
     }
     setIsBusy(false);
 }
@@ -181,6 +185,19 @@ bool DeviceFlash::retryOpen(quint16 vendorId, quint16 productId)
     std::lock_guard lock(m_taskMutex);
     m_openWait = nullptr;
     return result && !m_abort;
+}
+
+void DeviceFlash::reportOpenProblem()
+{
+    const QHidDevice::OpenProblem problem = QHidDevice::diagnose(VENDOR_ID, m_productIds);
+    static const OpenBlocker blockers[] = {OpenBlocker_None, OpenBlocker_Permission,
+                                           OpenBlocker_Busy, OpenBlocker_Other};
+    const OpenBlocker blocker = blockers[int(problem.kind)];
+    if (blocker != OpenBlocker_None)
+        qWarning().noquote() << "adapter attached but not opened:"
+                             << QMetaEnum::fromType<OpenBlocker>().valueToKey(blocker)
+                             << problem.detail;
+    emit openBlocked(blocker, problem.detail);
 }
 
 void DeviceFlash::setIsBusy(bool busy)
@@ -1038,8 +1055,10 @@ void DeviceFlash::onArrival(const DeviceChange &change)
         return;
     }
     const quint64 removals = m_removals;
-    if (!open(VENDOR_ID, productId))
+    if (!open(VENDOR_ID, productId)) {
+        reportOpenProblem();
         return;
+    }
     if (removals != m_removals) {
         // Pulled out again during the open retry: keep no handle for an adapter that is gone.
         qWarning().noquote() << "adapter removed while opening:" << hex(productId);
@@ -1077,6 +1096,7 @@ void DeviceFlash::onRemoval(const DeviceChange &change)
         setIsBusy(false);
     m_connected = false;
     emit deviceConnectStatusChanged(false, Halvern(parsed.productId));
+    emit openBlocked(OpenBlocker_None, {});
     m_device = Halvern_PidB374;
 }
 
@@ -1090,8 +1110,11 @@ void DeviceFlash::arrivalTask(quint16 productId, bool openFirst)
         if (m_hid->isOpen()) {
             m_connected = true;
             m_device = Halvern(productId);
+            emit openBlocked(OpenBlocker_None, {});
             emit deviceConnectStatusChanged(true, Halvern(productId));
         }
+    } else {
+        reportOpenProblem();
     }
     setIsBusy(false);
 }

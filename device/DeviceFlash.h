@@ -74,6 +74,15 @@ public:
     };
     Q_ENUM(DeviceError)
 
+    // Why no adapter could be opened, for the page that asks the user to connect one.
+    enum OpenBlocker : qint32 {
+        OpenBlocker_None = 0, // none attached: connecting it is all there is to do
+        OpenBlocker_Permission = 1,
+        OpenBlocker_Busy = 2,
+        OpenBlocker_Other = 3,
+    };
+    Q_ENUM(OpenBlocker)
+
     enum Halvern : quint32 {
         Halvern_PidB372 = 0xB372,
         Halvern_PidB373 = 0xB373,
@@ -193,6 +202,8 @@ signals:
     void settingChanged();
     // The safety copy before an erase being read; its own stage of the operation.
     void safetyCopyProgressChanged(qlonglong current, qlonglong total);
+    // After every open that found no usable adapter, and with None once one is open or gone.
+    void openBlocked(DeviceFlash::OpenBlocker blocker, QString detail);
 
 private:
     // Runs `body` on the global pool; the destructor waits for every task started here.
@@ -238,6 +249,7 @@ private:
     bool restoreKeepsMacros(const QString &adapterVersion, const QString &imageVersion) const;
     void setVersion(const QString &version);
     void dropStaleReports();
+    void reportOpenProblem();
     // Takes a block the session has read; an incomplete one leaves the cache as it was but
     // marks it unusable.
     void setConfigBlock(const QByteArray &block, bool complete);

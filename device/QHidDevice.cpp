@@ -5,6 +5,9 @@
 
 #include <hidapi.h>
 
+#include <cerrno>
+#include <cstring>
+
 class QHidDevicePrivate
 {
 public:
@@ -48,6 +51,36 @@ bool QHidDevice::open(quint16 vendorId, quint16 productId)
 {
     d->replace(hid_open(vendorId, productId, nullptr));
     return isOpen();
+}
+
+QHidDevice::OpenProblem QHidDevice::diagnose(quint16 vendorId, const QList<quint16> &productIds)
+{
+    OpenProblem problem;
+    hid_device_info *devices = hid_enumerate(vendorId, 0);
+    for (const hid_device_info *info = devices; info; info = info->next) {
+        if (!productIds.contains(info->product_id))
+            continue;
+        errno = 0;
+        hid_device *handle = hid_open_path(info->path);
+        const int error = errno;
+        if (handle) {
+            hid_close(handle);
+            continue;
+        }
+        if (error == EACCES || error == EPERM) {
+            problem.kind = OpenProblem::Kind::Permission;
+        } else if (error == EBUSY) {
+            problem.kind = OpenProblem::Kind::Busy;
+        } else {
+            problem.kind = OpenProblem::Kind::Other;
+            const wchar_t *text = hid_error(nullptr);
+            problem.detail = text && *text ? QString::fromWCharArray(text)
+                                           : QString::fromLocal8Bit(std::strerror(error));
+        }
+        break;
+    }
+    hid_free_enumeration(devices);
+    return problem;
 }
 
 bool QHidDevice::isOpen() const

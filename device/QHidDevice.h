@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
+#include <QString>
 
 #include <memory>
 
@@ -16,7 +18,19 @@ class QHidDevice : public QObject
     Q_DISABLE_COPY_MOVE(QHidDevice)
 
 public:
+    // What keeps an adapter from opening, as the system reports it.
+    struct OpenProblem
+    {
+        enum class Kind { None, Permission, Busy, Other };
+        Kind kind = Kind::None; // None: no adapter attached, or one that opens now
+        QString detail;         // the system's words, for Other
+    };
+
     explicit QHidDevice(QObject *parent = nullptr);
+
+    // Lists the attached devices with the vendor ID and one of the product IDs and tries to open
+    // each: the first refusal says why none could be used.
+    static OpenProblem diagnose(quint16 vendorId, const QList<quint16> &productIds);
     ~QHidDevice() override;
 
     bool open(quint16 vendorId, quint16 productId);

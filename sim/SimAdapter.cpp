@@ -111,6 +111,18 @@ void SimAdapter::setReportDelay(std::chrono::microseconds delay)
     m_linkOrigin = Clock::now();
 }
 
+void SimAdapter::setOpenError(int error)
+{
+    std::lock_guard lock(m_mutex);
+    m_openError = error;
+}
+
+int SimAdapter::openError() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_openError;
+}
+
 void SimAdapter::setLateReplyDelay(std::chrono::milliseconds delay)
 {
     std::lock_guard lock(m_mutex);

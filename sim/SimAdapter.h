@@ -74,6 +74,10 @@ public:
     void eraseAll();
 
     void setRunState(quint8 state);
+    // An adapter the system lists but will not open: the errno an open fails with (EACCES for
+    // a missing permission, EBUSY for a device another program holds); 0 opens.
+    void setOpenError(int error);
+    int openError() const;
 
     // nth counts the exchanges from now: 1 is the next command received.
     void armFault(Fault fault, int nth = 1, bool fromThenOn = false);
@@ -126,6 +130,7 @@ private:
     std::condition_variable m_replyReady;
     QByteArray m_flash;
     quint8 m_runState = 6;
+    int m_openError = 0;
     bool m_plugged = false;
     quint64 m_generation = 0;
     std::deque<Report> m_inputReports;

@@ -49,10 +49,22 @@ std::shared_ptr<SimAdapter> SimBus::find(quint16 vendorId, quint16 productId)
         return nullptr;
     for (const auto &adapter : m_plugged) {
         // An adapter that unplugged itself (a fault) is gone from the bus as well.
-        if (adapter->productId() == productId && adapter->isPlugged())
+        if (adapter->productId() == productId && adapter->isPlugged() &&
+            adapter->openError() == 0)
             return adapter;
     }
     return nullptr;
+}
+
+std::vector<std::shared_ptr<SimAdapter>> SimBus::plugged() const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::shared_ptr<SimAdapter>> adapters;
+    for (const auto &adapter : m_plugged) {
+        if (adapter->isPlugged())
+            adapters.push_back(adapter);
+    }
+    return adapters;
 }
 
 int SimBus::openAttempts(quint16 productId) const

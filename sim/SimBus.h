@@ -22,7 +22,10 @@ public:
     // Unplugs everything and forgets the counters; tests call it before each case.
     void reset();
 
+    // What hid_open reaches: the first plugged adapter with these IDs that opens.
     std::shared_ptr<SimAdapter> find(quint16 vendorId, quint16 productId);
+    // Every plugged adapter, in plugging order, as the system lists devices.
+    std::vector<std::shared_ptr<SimAdapter>> plugged() const;
     int openAttempts(quint16 productId) const;
     int totalOpenAttempts() const;
 

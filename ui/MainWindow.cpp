@@ -108,6 +108,8 @@ void MainWindow::initWindow()
             Qt::QueuedConnection);
     connect(m_device, &DeviceFlash::deviceConnectStatusChanged, this,
             &MainWindow::onDeviceConnectStatusChanged, Qt::QueuedConnection);
+    connect(m_device, &DeviceFlash::openBlocked, this, &MainWindow::onOpenBlocked,
+            Qt::QueuedConnection);
     connect(m_device, &DeviceFlash::versionChanged, this, &MainWindow::onVersionChanged,
             Qt::QueuedConnection);
     connect(m_device, &DeviceFlash::dataBackupProgressChanged, this, &MainWindow::saveBackup,
@@ -192,6 +194,35 @@ void MainWindow::onDeviceConnectStatusChanged(bool connected, DeviceFlash::Halve
     m_settingsDialog->setEnabled(true);
     enableFlowControls(true);
     m_ui->stackedWidget->setCurrentWidget(m_ui->page_Connected);
+}
+
+void MainWindow::onOpenBlocked(DeviceFlash::OpenBlocker blocker, const QString &detail)
+{
+    m_openBlocker = blocker;
+    m_openBlockerDetail = detail;
+    showOpenBlocker();
+}
+
+// Under the instruction: what keeps an attached adapter from being used, and the way out.
+void MainWindow::showOpenBlocker()
+{
+    QString text;
+    switch (m_openBlocker) {
+    case DeviceFlash::OpenBlocker_None:
+        break;
+    case DeviceFlash::OpenBlocker_Permission:
+        text = tr("The adapter is attached, but this user may not open it. Install the tool's "
+                  "package (or its udev rule), then plug the adapter in again.");
+        break;
+    case DeviceFlash::OpenBlocker_Busy:
+        text = tr("The adapter is attached, but another program is using it. Close that "
+                  "program, then plug the adapter in again.");
+        break;
+    case DeviceFlash::OpenBlocker_Other:
+        text = tr("The adapter is attached, but it cannot be opened: %1").arg(m_openBlockerDetail);
+        break;
+    }
+    m_ui->label_Blocker->setText(text);
 }
 
 void MainWindow::onSettingProgressChanged(qlonglong current, qlonglong total, bool dataRestore)
@@ -708,6 +739,7 @@ void MainWindow::applyLanguage()
     m_ui->comboBox_Languages->setCurrentIndex(index);
     connect(m_ui->comboBox_Languages, &QComboBox::currentIndexChanged, this,
             &MainWindow::onComboBoxLanguagesChanged);
+    showOpenBlocker();
 }
 
 bool MainWindow::adapterInUse() const

@@ -63,6 +63,8 @@ private:
     void onSafeCloseBusyChanged(bool isBusy);
     void onSyncFinished();
     void onDeviceConnectStatusChanged(bool connected, DeviceFlash::Halvern device);
+    void onOpenBlocked(DeviceFlash::OpenBlocker blocker, const QString &detail);
+    void showOpenBlocker();
     void onSettingProgressChanged(qlonglong current, qlonglong total, bool dataRestore);
     void onSettingChanged();
     void refillVersionList();
@@ -125,6 +127,9 @@ private:
     // An update across the flash layout runs: 1 going up (settings brought back), -1 going
     // down (factory settings, the copy kept), 0 none.
     int m_layoutChange = 0;
+    // Why no adapter opens, shown under the instruction on the unconnected page.
+    DeviceFlash::OpenBlocker m_openBlocker = DeviceFlash::OpenBlocker_None;
+    QString m_openBlockerDetail;
     // Inside a launcher's nested event loop (the catalog download, the layout question).
     bool m_preparing = false;
 };

@@ -168,6 +168,18 @@
         <translation>The adapter has factory settings; a copy of yours is kept.</translation>
     </message>
     <message>
+        <source>The adapter is attached, but another program is using it. Close that program, then plug the adapter in again.</source>
+        <translation>The adapter is attached, but another program is using it. Close that program, then plug the adapter in again.</translation>
+    </message>
+    <message>
+        <source>The adapter is attached, but it cannot be opened: %1</source>
+        <translation>The adapter is attached, but it cannot be opened: %1</translation>
+    </message>
+    <message>
+        <source>The adapter is attached, but this user may not open it. Install the tool's package (or its udev rule), then plug the adapter in again.</source>
+        <translation>The adapter is attached, but this user may not open it. Install the tool's package (or its udev rule), then plug the adapter in again.</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>The backup file could not be written: %1</translation>
     </message>

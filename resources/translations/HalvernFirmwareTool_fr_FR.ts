@@ -168,6 +168,18 @@
         <translation>L'adaptateur a les paramètres d'usine ; une copie des vôtres est conservée.</translation>
     </message>
     <message>
+        <source>The adapter is attached, but another program is using it. Close that program, then plug the adapter in again.</source>
+        <translation>L'adaptateur est branché, mais un autre programme l'utilise. Fermez ce programme, puis rebranchez l'adaptateur.</translation>
+    </message>
+    <message>
+        <source>The adapter is attached, but it cannot be opened: %1</source>
+        <translation>L'adaptateur est branché, mais il ne peut pas être ouvert : %1</translation>
+    </message>
+    <message>
+        <source>The adapter is attached, but this user may not open it. Install the tool's package (or its udev rule), then plug the adapter in again.</source>
+        <translation>L'adaptateur est branché, mais cet utilisateur n'a pas le droit de l'ouvrir. Installez le paquet de l'outil (ou sa règle udev), puis rebranchez l'adaptateur.</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>Impossible d'écrire le fichier de sauvegarde : %1</translation>
     </message>

@@ -168,6 +168,18 @@
         <translation>アダプターは工場出荷時の設定です。お客様の設定のコピーは保存されています。</translation>
     </message>
     <message>
+        <source>The adapter is attached, but another program is using it. Close that program, then plug the adapter in again.</source>
+        <translation>アダプターは接続されていますが、別のプログラムが使用中です。そのプログラムを閉じてから、アダプターを差し込み直してください。</translation>
+    </message>
+    <message>
+        <source>The adapter is attached, but it cannot be opened: %1</source>
+        <translation>アダプターは接続されていますが、開けません：%1</translation>
+    </message>
+    <message>
+        <source>The adapter is attached, but this user may not open it. Install the tool's package (or its udev rule), then plug the adapter in again.</source>
+        <translation>アダプターは接続されていますが、このユーザーには開く権限がありません。ツールのパッケージ（または udev ルール）をインストールしてから、アダプターを差し込み直してください。</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>バックアップファイルを書き込めません：%1</translation>
     </message>

@@ -168,6 +168,18 @@
         <translation>На адаптере заводские настройки; копия ваших сохранена.</translation>
     </message>
     <message>
+        <source>The adapter is attached, but another program is using it. Close that program, then plug the adapter in again.</source>
+        <translation>Адаптер подключён, но его использует другая программа. Закройте её, затем подключите адаптер заново.</translation>
+    </message>
+    <message>
+        <source>The adapter is attached, but it cannot be opened: %1</source>
+        <translation>Адаптер подключён, но открыть его не удаётся: %1</translation>
+    </message>
+    <message>
+        <source>The adapter is attached, but this user may not open it. Install the tool's package (or its udev rule), then plug the adapter in again.</source>
+        <translation>Адаптер подключён, но у этого пользователя нет прав открыть его. Установите пакет программы (или её правило udev), затем подключите адаптер заново.</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>Не удалось записать файл резервной копии: %1</translation>
     </message>

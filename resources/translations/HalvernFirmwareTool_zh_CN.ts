@@ -168,6 +168,18 @@
         <translation>适配器为出厂设置；您的设置副本已保留。</translation>
     </message>
     <message>
+        <source>The adapter is attached, but another program is using it. Close that program, then plug the adapter in again.</source>
+        <translation>适配器已连接，但另一个程序正在使用它。请关闭该程序，然后重新插入适配器。</translation>
+    </message>
+    <message>
+        <source>The adapter is attached, but it cannot be opened: %1</source>
+        <translation>适配器已连接，但无法打开：%1</translation>
+    </message>
+    <message>
+        <source>The adapter is attached, but this user may not open it. Install the tool's package (or its udev rule), then plug the adapter in again.</source>
+        <translation>适配器已连接，但当前用户无权打开它。请安装本工具的软件包（或其 udev 规则），然后重新插入适配器。</translation>
+    </message>
+    <message>
         <source>The backup file could not be written: %1</source>
         <translation>无法写入备份文件：%1</translation>
     </message>
