@@ -23,8 +23,9 @@
 #include <QtEndian>
 
 #ifdef Q_OS_WIN
-#include <dbt.h>
 #include <windows.h>
+// dbt.h needs the base types windows.h declares, so it comes after it.
+#include <dbt.h>
 #endif
 
 #include <algorithm>
