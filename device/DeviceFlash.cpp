@@ -120,6 +120,7 @@ void DeviceFlash::connected()
 void DeviceFlash::connectedTask()
 {
     QMutexLocker lock(&m_mutex);
+    beginTranscript(QStringLiteral("connection"));
     setIsBusy(true);
     for (const quint16 productId : std::as_const(m_productIds)) {
         if (aborting())
@@ -239,14 +240,47 @@ QByteArray DeviceFlash::serialNumber() const
     return serial;
 }
 
+void DeviceFlash::beginTranscript(const QString &operation)
+{
+    QMutexLocker lock(&m_transcriptMutex);
+    m_transcript =
+        operation == QLatin1String("connection") ? &m_connectionTranscript : &m_operationTranscript;
+    *m_transcript = Transcript::Record{operation, {}, 0};
+    m_transcriptClock.start();
+}
+
+void DeviceFlash::record(Transcript::Direction direction, const void *bytes, int size)
+{
+    QMutexLocker lock(&m_transcriptMutex);
+    if (m_transcript->frames.size() >= Transcript::kMaxFrames) {
+        ++m_transcript->omitted;
+        return;
+    }
+    const qint64 at = m_transcriptClock.isValid() ? m_transcriptClock.nsecsElapsed() / 1000 : 0;
+    m_transcript->frames.append(
+        {at, direction, QByteArray(static_cast<const char *>(bytes), qMax(size, 0))});
+}
+
+QList<Transcript::Record> DeviceFlash::transcripts() const
+{
+    QMutexLocker lock(&m_transcriptMutex);
+    QList<Transcript::Record> records{m_connectionTranscript};
+    if (!m_operationTranscript.operation.isEmpty())
+        records.append(m_operationTranscript);
+    return records;
+}
+
 void DeviceFlash::dropStaleReports()
 {
     // A reply that came after its exchange gave up waits in the input queue; read as the reply
     // to this command, it would shift every later reply by one.
     uchar stale[kInputReportSize];
     int dropped = 0;
-    while (dropped < kMaxStaleReports && m_hid->read(stale, sizeof(stale), 0) > 0)
+    int count = 0;
+    while (dropped < kMaxStaleReports && (count = m_hid->read(stale, sizeof(stale), 0)) > 0) {
+        record(Transcript::Direction::Dropped, stale, count);
         ++dropped;
+    }
     if (dropped > 0)
         qWarning().noquote() << "readCMDData dropped" << dropped << "stale reports";
 }
@@ -261,6 +295,7 @@ bool DeviceFlash::writeCMDData(const CommandFrame &frame)
         qWarning() << "writeCMDData write error !!!";
         return false;
     }
+    record(Transcript::Direction::Sent, &frame, kFrameSize);
     return true;
 }
 
@@ -286,12 +321,14 @@ bool DeviceFlash::readCMDData(CommandFrame &frame, int timeoutMs)
         }
     }
     if (count <= 0) {
+        record(Transcript::Direction::NoReply, nullptr, 0);
         // A reply that never comes fails like a broken link: the adapter may be gone.
         qWarning() << "readCMDData read error !!!";
         if (count == 0)
             qWarning().noquote() << "readCMDData: no reply within" << timeoutMs << "ms";
         return false;
     }
+    record(Transcript::Direction::Received, report, count);
     if (count < kInputReportSize)
         std::memset(report + count, 0, size_t(kInputReportSize - count));
     frame = reply;
@@ -758,6 +795,7 @@ void DeviceFlash::firmwareTask(FirmwareOperation operation, VersionRules::Config
     const FlashChange change(this);
     if (!change.allowed)
         return;
+    beginTranscript(update ? QStringLiteral("update") : QStringLiteral("factory restore"));
     setIsBusy(true);
     // An update rebuilds sector 1 from the cached block; a factory restore writes a fresh one.
     if (update && refuseWithoutConfigBlock("updateFirmware")) {
@@ -840,6 +878,7 @@ void DeviceFlash::dataBackup()
 void DeviceFlash::backupTask()
 {
     QMutexLocker lock(&m_mutex);
+    beginTranscript(QStringLiteral("backup"));
     setIsBusy(true);
     if (!m_hardwareRead) {
         // A backup file is bound to the adapter's serial; without one it could only be bound
@@ -881,6 +920,7 @@ void DeviceFlash::restoreTask(const QByteArray &data, const QString &version)
     const FlashChange change(this);
     if (!change.allowed)
         return;
+    beginTranscript(QStringLiteral("restore"));
     setIsBusy(true);
     if (refuseWithoutConfigBlock("dataRestore")) {
         emit settingChanged();
@@ -986,6 +1026,7 @@ void DeviceFlash::bootModeTask(int mode)
     const FlashChange change(this);
     if (!change.allowed)
         return;
+    beginTranscript(QStringLiteral("boot mode"));
     setIsBusy(true);
     if (refuseWithoutConfigBlock("selectBootMode")) {
         setIsBusy(false);
@@ -1104,6 +1145,7 @@ void DeviceFlash::onRemoval(const DeviceChange &change)
 void DeviceFlash::arrivalTask(quint16 productId, bool openFirst)
 {
     QMutexLocker lock(&m_mutex);
+    beginTranscript(QStringLiteral("connection"));
     setIsBusy(true);
     if (!openFirst || open(VENDOR_ID, productId)) {
         readDeviceConfig();

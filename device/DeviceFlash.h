@@ -1,11 +1,13 @@
 #pragma once
 
 #include "device/CommandFrame.h"
+#include "device/Transcript.h"
 #include "device/VersionRules.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QElapsedTimer>
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -129,6 +131,8 @@ public:
     // The configuration block was read completely and holds its guard bytes; without it no
     // operation rebuilds sector 1 from the cached block.
     bool isConfigBlockRead() const { return m_configRead; }
+    // The frames of the last connection and of the last operation since, for diagnostics.
+    QList<Transcript::Record> transcripts() const;
 
     // Command exchange.
     bool writeCMDData(const CommandFrame &frame);
@@ -249,6 +253,8 @@ private:
     bool restoreKeepsMacros(const QString &adapterVersion, const QString &imageVersion) const;
     void setVersion(const QString &version);
     void dropStaleReports();
+    void beginTranscript(const QString &operation);
+    void record(Transcript::Direction direction, const void *bytes, int size);
     void reportOpenProblem();
     // Takes a block the session has read; an incomplete one leaves the cache as it was but
     // marks it unusable.
@@ -319,4 +325,9 @@ private:
     qlonglong m_progressTotal = 0;
     std::atomic<quint64> m_removals{0}; // matching removals seen, to spot one during an open
     QList<void *> m_notifications;      // Windows notification handles
+    mutable QMutex m_transcriptMutex;   // the GUI thread reads what a task writes
+    Transcript::Record m_connectionTranscript;
+    Transcript::Record m_operationTranscript;
+    Transcript::Record *m_transcript = &m_connectionTranscript;
+    QElapsedTimer m_transcriptClock;
 };

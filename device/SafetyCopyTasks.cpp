@@ -186,6 +186,7 @@ void DeviceFlash::restoreCopyTask(const SafetyCopy &copy, const QString &firmwar
     const FlashChange change(this);
     if (!change.allowed)
         return;
+    beginTranscript(QStringLiteral("restore copy"));
     setIsBusy(true);
     qInfo().noquote() << "restoreSafetyCopy" << int(copy.kind) << copy.firmwareVersion
                       << firmwarePath << firmwareVersion;

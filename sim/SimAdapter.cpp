@@ -117,6 +117,21 @@ void SimAdapter::setOpenError(int error)
     m_openError = error;
 }
 
+void SimAdapter::setReplay(const QList<ReplayedCommand> &replay)
+{
+    std::lock_guard lock(m_mutex);
+    m_replaying = true;
+    m_replay = replay;
+    m_replayNext = 0;
+    m_replayMismatches = 0;
+}
+
+int SimAdapter::replayMismatches() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_replayMismatches;
+}
+
 int SimAdapter::openError() const
 {
     std::lock_guard lock(m_mutex);
@@ -202,6 +217,23 @@ int SimAdapter::receiveReport(quint64 generation, const unsigned char *data, siz
         command.length = qFromLittleEndian<quint32>(data + 9);
         command.payload = QByteArray(reinterpret_cast<const char *>(data + 13), kMaxPayload);
         m_commands.append(command);
+
+        if (m_replaying) {
+            // Report ID, code, address and length must match; the payload of a read is noise.
+            const QByteArray head(reinterpret_cast<const char *>(data), 13);
+            if (m_replayNext < m_replay.size() && m_replay[m_replayNext].command.left(13) == head) {
+                const ReplayedCommand &answer = m_replay[m_replayNext];
+                for (int i = 0; i < answer.reports.size(); ++i)
+                    m_inputReports.push_back(
+                        {answer.reports[i],
+                         Clock::now() + std::chrono::microseconds(answer.delaysUs.value(i))});
+            } else {
+                ++m_replayMismatches;
+            }
+            ++m_replayNext;
+            m_replyReady.notify_all();
+            return kOutputReportSize;
+        }
 
         QList<Fault> active;
         for (auto it = m_faults.begin(); it != m_faults.end();) {

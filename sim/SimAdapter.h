@@ -33,6 +33,15 @@ struct ReceivedCommand
     QByteArray payload; // the 52 payload bytes as sent
 };
 
+// One command of a recorded exchange and the reports that followed it, each with how long after
+// the command it came.
+struct ReplayedCommand
+{
+    QByteArray command;
+    QList<QByteArray> reports;
+    QList<qint64> delaysUs;
+};
+
 struct FlashSector
 {
     int number;
@@ -77,6 +86,10 @@ public:
     // An adapter the system lists but will not open: the errno an open fails with (EACCES for
     // a missing permission, EBUSY for a device another program holds); 0 opens.
     void setOpenError(int error);
+    // Answers as a recorded adapter did: each command received gets the reports recorded after
+    // the same command, at the same delays; a command that differs from the record gets none.
+    void setReplay(const QList<ReplayedCommand> &replay);
+    int replayMismatches() const;
     int openError() const;
 
     // nth counts the exchanges from now: 1 is the next command received.
@@ -131,6 +144,10 @@ private:
     QByteArray m_flash;
     quint8 m_runState = 6;
     int m_openError = 0;
+    bool m_replaying = false;
+    QList<ReplayedCommand> m_replay;
+    int m_replayNext = 0;
+    int m_replayMismatches = 0;
     bool m_plugged = false;
     quint64 m_generation = 0;
     std::deque<Report> m_inputReports;

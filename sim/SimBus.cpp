@@ -49,8 +49,7 @@ std::shared_ptr<SimAdapter> SimBus::find(quint16 vendorId, quint16 productId)
         return nullptr;
     for (const auto &adapter : m_plugged) {
         // An adapter that unplugged itself (a fault) is gone from the bus as well.
-        if (adapter->productId() == productId && adapter->isPlugged() &&
-            adapter->openError() == 0)
+        if (adapter->productId() == productId && adapter->isPlugged() && adapter->openError() == 0)
             return adapter;
     }
     return nullptr;

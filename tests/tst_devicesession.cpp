@@ -7,6 +7,9 @@
 
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
+
 using sim::Fault;
 using sim::FirmwareSetup;
 using sim::Layout;
@@ -61,6 +64,8 @@ private slots:
     void dataBlockTooLongIsNotProbed();
     void exchangeFaultsEndCleanly_data();
     void exchangeFaultsEndCleanly();
+    void openBlockers_data();
+    void openBlockers();
     void unreadAdapterRefusesChanges_data();
     void unreadAdapterRefusesChanges();
     void busyFlag();
@@ -257,6 +262,39 @@ void tst_DeviceSession::exchangeFaultsEndCleanly()
     QCOMPARE(log.entries().constLast(), QString("isBusyChanged(false)"));
     if (Fault(fault) == Fault::Unplug)
         QVERIFY(adapter->exchangeCount() <= exchange + 8);
+}
+
+// An adapter the system lists but will not open is named with what the system says, so the
+// page can tell the user why, and how to fix it.
+void tst_DeviceSession::openBlockers_data()
+{
+    QTest::addColumn<int>("error"); // -1: no adapter attached
+    QTest::addColumn<int>("blocker");
+    QTest::addColumn<QString>("detail");
+    QTest::newRow("none attached") << -1 << int(DeviceFlash::OpenBlocker_None) << QString();
+    QTest::newRow("permission") << EACCES << int(DeviceFlash::OpenBlocker_Permission) << QString();
+    QTest::newRow("busy") << EBUSY << int(DeviceFlash::OpenBlocker_Busy) << QString();
+    QTest::newRow("other") << EIO << int(DeviceFlash::OpenBlocker_Other)
+                           << QString::fromLocal8Bit(std::strerror(EIO));
+    QTest::newRow("opens") << 0 << int(DeviceFlash::OpenBlocker_None) << QString();
+}
+
+void tst_DeviceSession::openBlockers()
+{
+    QFETCH(int, error);
+    QFETCH(int, blocker);
+    QFETCH(QString, detail);
+    if (error >= 0)
+        plugAdapter(v2Setup())->setOpenError(error);
+    DeviceFlash device;
+    DeviceSignalLog log(&device);
+    QSignalSpy blocked(&device, &DeviceFlash::openBlocked);
+    connectAndWait(device, log);
+    QCOMPARE(device.isConnected(), error == 0);
+    QVERIFY(!blocked.isEmpty());
+    QCOMPARE(blocked.constLast().at(0).toInt(), blocker);
+    QVERIFY2(blocked.constLast().at(1).toString().contains(detail),
+             qPrintable(blocked.constLast().at(1).toString()));
 }
 
 // A connection whose reads were cut leaves nothing to build sector 1 from, or no serial to bind

@@ -6,6 +6,7 @@
 #include "support/LogCapture.h"
 #include "support/SimFixture.h"
 #include "ui/BackupFile.h"
+#include "ui/DiagnosticsBundle.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageDialog.h"
 #include "ui/SettingsDialog.h"
@@ -29,6 +30,7 @@
 #include <QWindow>
 #include <QtTest>
 
+#include <cerrno>
 #include <memory>
 
 using Mode = HttpTestServer::Mode;
@@ -169,6 +171,8 @@ private slots:
     void recoveryAfterCutUpdate();
     void copyNotWritableChangesNothing();
     void settingsRestoresKeptCopy();
+    void openBlockerShown();
+    void saveDiagnostics();
 
 private:
     void serveCatalog(const QStringList &versions, Mode catalogMode = Mode::Body);
@@ -1494,6 +1498,47 @@ void tst_MainWindow::settingsRestoresKeptCopy()
     QTRY_VERIFY(!m_device->isBusy());
     QCOMPARE(quint8(adapter->peek(0x08004000 + 130, 1).at(0)), quint8(0));
     QCOMPARE(m_device->bootMode(), 0);
+}
+
+// ---- why no adapter, and what to send when something failed -------------------------------
+
+void tst_MainWindow::openBlockerShown()
+{
+    auto adapter = plugAdapter(adapterAt(5, 6, 0));
+    adapter->setOpenError(EACCES);
+    makeWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(widget<QLabel>("label_Blocker")->text(),
+                              shown("The adapter is attached, but this user may not open it. "
+                                    "Install the tool's package (or its udev rule), then plug "
+                                    "the adapter in again."),
+                              kTimeoutMs);
+    // Allowed and plugged in again: the page says nothing more, the adapter connects.
+    adapter->setOpenError(0);
+    m_source->send(DeviceChange::Event::Arrival);
+    waitConnected();
+    QCOMPARE(widget<QLabel>("label_Blocker")->text(), QString());
+}
+
+void tst_MainWindow::saveDiagnostics()
+{
+    plugAdapter(adapterAt(5, 6, 0));
+    makeWindow();
+    waitConnected();
+    dismissMessage();
+    const QString path = m_dir->filePath(QStringLiteral("diagnostics.txt"));
+    m_fileAnswers << path;
+    QStringList asked;
+    const auto answerer = answerQuestions(true, &asked);
+    widget<QToolButton>("toolButton_Settings")->click();
+    m_settings->findChild<QPushButton *>(QStringLiteral("pushButton_Diagnostics"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), kTimeoutMs);
+    QCOMPARE(asked.size(), 1); // what the file holds is said first
+    const QByteArray text = readFile(path);
+    QVERIFY(text.contains("serial: " + m_device->serialNumber()));
+    QVERIFY(text.contains("firmware: 5.6.0"));
+    const QList<Transcript::Record> exchanges = DiagnosticsBundle::exchangesOf(text);
+    QCOMPARE(exchanges.value(0).operation, QString("connection"));
+    QVERIFY(exchanges.value(0).frames.size() > 600);
 }
 
 QTEST_MAIN(tst_MainWindow)

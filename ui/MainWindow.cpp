@@ -144,6 +144,7 @@ void MainWindow::initWindow()
         safeClose();
     });
     connect(m_settingsDialog, &SettingsDialog::dataBackup, this, &MainWindow::startDataBackup);
+    connect(m_settingsDialog, &SettingsDialog::saveDiagnostics, this, &MainWindow::saveDiagnostics);
     connect(m_device, &DeviceFlash::settingChanged, this, &MainWindow::onSettingChanged,
             Qt::QueuedConnection);
     connect(m_settingsDialog, &SettingsDialog::dataRestore, this, &MainWindow::restoreBackup);
@@ -542,6 +543,9 @@ void MainWindow::onFirmwareDownloadProgress(qlonglong received, qlonglong total)
 
 void MainWindow::onFlashProgressChanged(qlonglong current, qlonglong total)
 {
+    // A copy stage that shares the bar with the stages after it hands the line back here.
+    if (m_ui->label_CurrentVersion->text() == tr("Keeping a copy of the settings..."))
+        m_ui->label_CurrentVersion->setText(m_lineBeforeCopy);
     onProgressChanged(current, total);
     const bool done = current == total;
     if (done) {

@@ -98,6 +98,10 @@ private:
     void startRecovery(const DeviceFlash::SafetyCopy &copy);
     void runRecovery(const DeviceFlash::SafetyCopy &copy, const QString &path,
                      const QString &version);
+    // The diagnostics file (MainWindowDiagnostics.cpp).
+    QByteArray diagnostics() const;
+    static QString runLogText();
+    void saveDiagnostics();
     // A recovery that waited for the user to open its firmware as a file.
     bool finishPendingRecovery(const QString &path, const QString &version);
     // An operation holds the adapter or is about to: closing now would cut it short.

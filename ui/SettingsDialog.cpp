@@ -22,6 +22,8 @@ SettingsDialog::SettingsDialog(QWidget *parent)
         if (m_ui->comboBox_SafetyCopies->currentIndex() >= 0)
             emit restoreSafetyCopy(m_ui->comboBox_SafetyCopies->currentIndex());
     });
+    connect(m_ui->pushButton_Diagnostics, &QPushButton::clicked, this,
+            &SettingsDialog::saveDiagnostics);
     setSafetyCopies({});
 }
 

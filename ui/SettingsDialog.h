@@ -34,6 +34,7 @@ signals:
     void dataRestore();
     void bootModeChanged(int mode);
     void restoreSafetyCopy(int index);
+    void saveDiagnostics();
 
 private:
     void onComboBoxIndexChanged(int index);

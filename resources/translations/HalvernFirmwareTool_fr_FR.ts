@@ -160,6 +160,14 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>Save Diagnostics</source>
+        <translation>Enregistrer le diagnostic</translation>
+    </message>
+    <message>
+        <source>Text files (*.txt)</source>
+        <translation>Fichiers texte (*.txt)</translation>
+    </message>
+    <message>
         <source>The adapter could not be read completely! Please plug it in again.</source>
         <translation>L'adaptateur n'a pas pu être lu entièrement ! Veuillez le rebrancher.</translation>
     </message>
@@ -182,6 +190,14 @@
     <message>
         <source>The backup file could not be written: %1</source>
         <translation>Impossible d'écrire le fichier de sauvegarde : %1</translation>
+    </message>
+    <message>
+        <source>The file could not be written: %1</source>
+        <translation>Le fichier n'a pas pu être écrit : %1</translation>
+    </message>
+    <message>
+        <source>The file holds the tool's version and system, the adapter's identity, the catalog, this run's log and the last exchanges with the adapter, which include your settings as read. Send it only to whom you want to show them.</source>
+        <translation>Le fichier contient la version de l'outil et du système, l'identité de l'adaptateur, le catalogue, le journal de cette exécution et les derniers échanges avec l'adaptateur, qui incluent vos paramètres tels que lus. Ne l'envoyez qu'à qui vous voulez les montrer.</translation>
     </message>
     <message>
         <source>The firmware %1 is not at hand. Open it with the file button, then press Restore Defaults to bring your settings back.</source>
@@ -335,6 +351,10 @@
     <message>
         <source>SWITCH</source>
         <translation>SWITCH</translation>
+    </message>
+    <message>
+        <source>Save Diagnostics</source>
+        <translation>Enregistrer le diagnostic</translation>
     </message>
     <message>
         <source>UNDEFINE</source>

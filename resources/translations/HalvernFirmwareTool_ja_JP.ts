@@ -160,6 +160,14 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>Save Diagnostics</source>
+        <translation>診断情報を保存</translation>
+    </message>
+    <message>
+        <source>Text files (*.txt)</source>
+        <translation>テキストファイル (*.txt)</translation>
+    </message>
+    <message>
         <source>The adapter could not be read completely! Please plug it in again.</source>
         <translation>アダプターを完全に読み取れませんでした！差し込み直してください。</translation>
     </message>
@@ -182,6 +190,14 @@
     <message>
         <source>The backup file could not be written: %1</source>
         <translation>バックアップファイルを書き込めません：%1</translation>
+    </message>
+    <message>
+        <source>The file could not be written: %1</source>
+        <translation>ファイルを書き込めませんでした：%1</translation>
+    </message>
+    <message>
+        <source>The file holds the tool's version and system, the adapter's identity, the catalog, this run's log and the last exchanges with the adapter, which include your settings as read. Send it only to whom you want to show them.</source>
+        <translation>このファイルには、ツールのバージョンとシステム、アダプターの識別情報、カタログ、今回の実行ログ、アダプターとの直近のやり取り（読み取った設定を含む）が入ります。見せてもよい相手にだけ送ってください。</translation>
     </message>
     <message>
         <source>The firmware %1 is not at hand. Open it with the file button, then press Restore Defaults to bring your settings back.</source>
@@ -335,6 +351,10 @@
     <message>
         <source>SWITCH</source>
         <translation>SWITCH</translation>
+    </message>
+    <message>
+        <source>Save Diagnostics</source>
+        <translation>診断情報を保存</translation>
     </message>
     <message>
         <source>UNDEFINE</source>

@@ -160,6 +160,14 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>Save Diagnostics</source>
+        <translation>Сохранить диагностику</translation>
+    </message>
+    <message>
+        <source>Text files (*.txt)</source>
+        <translation>Текстовые файлы (*.txt)</translation>
+    </message>
+    <message>
         <source>The adapter could not be read completely! Please plug it in again.</source>
         <translation>Не удалось полностью прочитать адаптер! Подключите его заново.</translation>
     </message>
@@ -182,6 +190,14 @@
     <message>
         <source>The backup file could not be written: %1</source>
         <translation>Не удалось записать файл резервной копии: %1</translation>
+    </message>
+    <message>
+        <source>The file could not be written: %1</source>
+        <translation>Не удалось записать файл: %1</translation>
+    </message>
+    <message>
+        <source>The file holds the tool's version and system, the adapter's identity, the catalog, this run's log and the last exchanges with the adapter, which include your settings as read. Send it only to whom you want to show them.</source>
+        <translation>Файл содержит версию программы и системы, данные адаптера, каталог, журнал этого запуска и последние обмены с адаптером, включая прочитанные ваши настройки. Отправляйте его только тем, кому готовы их показать.</translation>
     </message>
     <message>
         <source>The firmware %1 is not at hand. Open it with the file button, then press Restore Defaults to bring your settings back.</source>
@@ -335,6 +351,10 @@
     <message>
         <source>SWITCH</source>
         <translation>SWITCH</translation>
+    </message>
+    <message>
+        <source>Save Diagnostics</source>
+        <translation>Сохранить диагностику</translation>
     </message>
     <message>
         <source>UNDEFINE</source>

@@ -160,6 +160,14 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>Save Diagnostics</source>
+        <translation>保存诊断信息</translation>
+    </message>
+    <message>
+        <source>Text files (*.txt)</source>
+        <translation>文本文件 (*.txt)</translation>
+    </message>
+    <message>
         <source>The adapter could not be read completely! Please plug it in again.</source>
         <translation>无法完整读取适配器！请重新插入。</translation>
     </message>
@@ -182,6 +190,14 @@
     <message>
         <source>The backup file could not be written: %1</source>
         <translation>无法写入备份文件：%1</translation>
+    </message>
+    <message>
+        <source>The file could not be written: %1</source>
+        <translation>无法写入文件：%1</translation>
+    </message>
+    <message>
+        <source>The file holds the tool's version and system, the adapter's identity, the catalog, this run's log and the last exchanges with the adapter, which include your settings as read. Send it only to whom you want to show them.</source>
+        <translation>该文件包含本工具的版本和系统、适配器的标识、固件目录、本次运行的日志，以及与适配器的最近通信记录，其中包括读取到的您的设置。请只发送给您愿意展示这些内容的人。</translation>
     </message>
     <message>
         <source>The firmware %1 is not at hand. Open it with the file button, then press Restore Defaults to bring your settings back.</source>
@@ -335,6 +351,10 @@
     <message>
         <source>SWITCH</source>
         <translation>SWITCH</translation>
+    </message>
+    <message>
+        <source>Save Diagnostics</source>
+        <translation>保存诊断信息</translation>
     </message>
     <message>
         <source>UNDEFINE</source>

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "device/Transcript.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+// One plain text file a user can send when something went wrong: what the tool is and runs on,
+// the adapter as the tool read it, the catalog, this run's log and the frames of the last
+// exchanges with the adapter. A maintainer reads it in any editor; a test replays its frames.
+namespace DiagnosticsBundle {
+
+struct Facts
+{
+    QString toolVersion;
+    QString platform;
+    QList<QPair<QString, QString>> adapter; // name, value, in the order shown
+    QList<QPair<QString, QString>> catalog;
+    QString log;
+    QList<Transcript::Record> exchanges;
+};
+
+QByteArray compose(const Facts &facts);
+// The exchanges a bundle holds, as compose wrote them.
+QList<Transcript::Record> exchangesOf(const QByteArray &bundle);
+
+} // namespace DiagnosticsBundle
