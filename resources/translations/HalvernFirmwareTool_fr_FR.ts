@@ -2,6 +2,17 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="fr_FR">
 <context>
+    <name>LogViewDialog</name>
+    <message>
+        <source>Find</source>
+        <translation>Rechercher</translation>
+    </message>
+    <message>
+        <source>Log</source>
+        <translation>Journal</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>%1, firmware %2</source>
@@ -323,6 +334,10 @@
     <message>
         <source>SWITCH</source>
         <translation>SWITCH</translation>
+    </message>
+    <message>
+        <source>Show Log</source>
+        <translation>Afficher le journal</translation>
     </message>
     <message>
         <source>UNDEFINE</source>

@@ -211,6 +211,9 @@ EXTRA_TEXTS = [
      "Une copie de vos paramètres est conservée ; elle sera proposée à la prochaine connexion de l'adaptateur."),
     ("SettingsDialog", "Restore Copy", None,
      "恢复副本", "コピーを復元", "Восстановить копию", "Restaurer la copie"),
+    ("SettingsDialog", "Show Log", None, "显示日志", "ログを表示", "Показать журнал", "Afficher le journal"),
+    ("LogViewDialog", "Log", None, "日志", "ログ", "Журнал", "Journal"),
+    ("LogViewDialog", "Find", None, "查找", "検索", "Найти", "Rechercher"),
 ]
 
 
