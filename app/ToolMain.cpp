@@ -6,6 +6,7 @@
 #include "cloud/SyncCloud.h"
 #include "ui/Languages.h"
 #include "ui/MainWindow.h"
+#include "ui/RunLog.h"
 
 #include <QDebug>
 #include <QTranslator>
@@ -58,6 +59,9 @@ int runTool(int &argc, char *argv[])
         return 0;
     }
 
+    // Only the running start keeps a log: a later one would rotate away files the first one
+    // still writes. It lives until after the window, whose shut-down it records too.
+    RunLog runLog;
     loadApplicationFonts(applicationFontPaths());
 
     MainWindow window;

@@ -7,6 +7,7 @@
 #include "demo/SimulatedAdapterWindow.h"
 #include "demo/WidgetDescriptionFile.h"
 #include "ui/MainWindow.h"
+#include "ui/RunLog.h"
 
 #include <QCommandLineParser>
 #include <QDebug>
@@ -52,6 +53,8 @@ int main(int argc, char *argv[])
         return 0;
     }
 
+    // As the product keeps it, in the demo's own data folder.
+    RunLog runLog;
     loadApplicationFonts(applicationFontPaths());
 
     DemoCatalogServer server;

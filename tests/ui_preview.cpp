@@ -2,6 +2,7 @@
 // with the application style sheet, so the interface can be looked at without an adapter.
 //
 //   halvern-ui-preview OUTPUT_DIR
+#include "ui/LogViewDialog.h"
 #include "ui/MessageDialog.h"
 #include "ui/SettingsDialog.h"
 #include "ui_mainwindow.h"
@@ -103,5 +104,14 @@ int main(int argc, char *argv[])
     settings.setBootMode(6, true);
     settings.setProgress(0, 0);
     ok &= save(&settings, dir, QStringLiteral("settingsdialog-undefined"));
+
+    LogViewDialog log(&settings);
+    log.setLog(QStringLiteral(
+        "2026-12-07T14:03:22.041 debug    App Font Families: 0 QList(\"DengXian\")\n"
+        "2026-12-07T14:03:22.187 info     setIsBusy --  true\n"
+        "2026-12-07T14:03:23.190 info     DeviceFlash open ... 3642 45938 false\n"
+        "2026-12-07T14:03:23.191 warning  SyncCloud::error SyncError_NetworkError\n"));
+    log.show();
+    ok &= save(&log, dir, QStringLiteral("logviewdialog"));
     return ok ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 
 #include "ui/DiagnosticsBundle.h"
 #include "ui/MessageDialog.h"
+#include "ui/RunLog.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -31,7 +32,8 @@ QString hex(quint32 value)
 // This run's log, as far as one is kept.
 QString MainWindow::runLogText()
 {
-    return QString();
+    const RunLog *log = RunLog::active();
+    return log ? log->text() : QString();
 }
 
 QByteArray MainWindow::diagnostics() const

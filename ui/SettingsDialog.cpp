@@ -1,5 +1,7 @@
 #include "ui/SettingsDialog.h"
 
+#include "ui/LogViewDialog.h"
+#include "ui/RunLog.h"
 #include "ui_settingsdialog.h"
 
 SettingsDialog::SettingsDialog(QWidget *parent)
@@ -25,6 +27,9 @@ SettingsDialog::SettingsDialog(QWidget *parent)
     connect(m_ui->pushButton_Diagnostics, &QPushButton::clicked, this,
             &SettingsDialog::saveDiagnostics);
     setSafetyCopies({});
+
+    m_logView = new LogViewDialog(this);
+    connect(m_ui->pushButton_ShowLog, &QPushButton::clicked, this, &SettingsDialog::showLog);
 }
 
 SettingsDialog::~SettingsDialog() = default;
@@ -73,6 +78,17 @@ void SettingsDialog::retranslate()
 {
     m_ui->retranslateUi(this);
     m_ui->comboBox->setPlaceholderText(tr("UNDEFINE"));
+    m_logView->retranslate();
+}
+
+void SettingsDialog::showLog()
+{
+    // Read afresh at every opening: the log grows while the tool runs.
+    const RunLog *log = RunLog::active();
+    m_logView->setLog(log ? log->text() : QString());
+    m_logView->show();
+    m_logView->raise();
+    m_logView->activateWindow();
 }
 
 void SettingsDialog::onComboBoxIndexChanged(int index)

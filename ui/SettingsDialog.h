@@ -4,6 +4,8 @@
 
 #include <memory>
 
+class LogViewDialog;
+
 namespace Ui {
 class SettingsDialog;
 }
@@ -39,7 +41,9 @@ signals:
 private:
     void onComboBoxIndexChanged(int index);
     void onCloseClicked();
+    void showLog();
 
     std::unique_ptr<Ui::SettingsDialog> m_ui;
     int m_mode = -1;
+    LogViewDialog *m_logView = nullptr;
 };

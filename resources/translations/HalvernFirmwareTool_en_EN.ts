@@ -2,6 +2,17 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_GB">
 <context>
+    <name>LogViewDialog</name>
+    <message>
+        <source>Find</source>
+        <translation>Find</translation>
+    </message>
+    <message>
+        <source>Log</source>
+        <translation>Log</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>%1, firmware %2</source>
@@ -355,6 +366,10 @@
     <message>
         <source>Save Diagnostics</source>
         <translation>Save Diagnostics</translation>
+    </message>
+    <message>
+        <source>Show Log</source>
+        <translation>Show Log</translation>
     </message>
     <message>
         <source>UNDEFINE</source>

@@ -2,6 +2,17 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="fr_FR">
 <context>
+    <name>LogViewDialog</name>
+    <message>
+        <source>Find</source>
+        <translation>Rechercher</translation>
+    </message>
+    <message>
+        <source>Log</source>
+        <translation>Journal</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>%1, firmware %2</source>
@@ -355,6 +366,10 @@
     <message>
         <source>Save Diagnostics</source>
         <translation>Enregistrer le diagnostic</translation>
+    </message>
+    <message>
+        <source>Show Log</source>
+        <translation>Afficher le journal</translation>
     </message>
     <message>
         <source>UNDEFINE</source>

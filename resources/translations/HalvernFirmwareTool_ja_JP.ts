@@ -2,6 +2,17 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ja_JP">
 <context>
+    <name>LogViewDialog</name>
+    <message>
+        <source>Find</source>
+        <translation>検索</translation>
+    </message>
+    <message>
+        <source>Log</source>
+        <translation>ログ</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>%1, firmware %2</source>
@@ -355,6 +366,10 @@
     <message>
         <source>Save Diagnostics</source>
         <translation>診断情報を保存</translation>
+    </message>
+    <message>
+        <source>Show Log</source>
+        <translation>ログを表示</translation>
     </message>
     <message>
         <source>UNDEFINE</source>

@@ -2,6 +2,17 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ru_RU">
 <context>
+    <name>LogViewDialog</name>
+    <message>
+        <source>Find</source>
+        <translation>Найти</translation>
+    </message>
+    <message>
+        <source>Log</source>
+        <translation>Журнал</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>%1, firmware %2</source>
@@ -355,6 +366,10 @@
     <message>
         <source>Save Diagnostics</source>
         <translation>Сохранить диагностику</translation>
+    </message>
+    <message>
+        <source>Show Log</source>
+        <translation>Показать журнал</translation>
     </message>
     <message>
         <source>UNDEFINE</source>

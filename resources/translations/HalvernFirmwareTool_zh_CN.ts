@@ -2,6 +2,17 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>LogViewDialog</name>
+    <message>
+        <source>Find</source>
+        <translation>查找</translation>
+    </message>
+    <message>
+        <source>Log</source>
+        <translation>日志</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>%1, firmware %2</source>
@@ -355,6 +366,10 @@
     <message>
         <source>Save Diagnostics</source>
         <translation>保存诊断信息</translation>
+    </message>
+    <message>
+        <source>Show Log</source>
+        <translation>显示日志</translation>
     </message>
     <message>
         <source>UNDEFINE</source>

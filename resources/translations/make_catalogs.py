@@ -234,6 +234,9 @@ EXTRA_TEXTS = [
     ("MainWindow", "The file could not be written: %1", None, "无法写入文件：%1", "ファイルを書き込めませんでした：%1", "Не удалось записать файл: %1", "Le fichier n'a pas pu être écrit : %1"),
     ("SettingsDialog", "Restore Copy", None,
      "恢复副本", "コピーを復元", "Восстановить копию", "Restaurer la copie"),
+    ("SettingsDialog", "Show Log", None, "显示日志", "ログを表示", "Показать журнал", "Afficher le journal"),
+    ("LogViewDialog", "Log", None, "日志", "ログ", "Журнал", "Journal"),
+    ("LogViewDialog", "Find", None, "查找", "検索", "Найти", "Rechercher"),
 ]
 
 
