@@ -59,6 +59,11 @@ int runTool(int &argc, char *argv[])
         return 0;
     }
 
+    // Caught from here on, before the slow part of the start: a logout or Ctrl+C takes the same
+    // way out as the close button once the window is there (the notice waits for the event
+    // loop), so an operation on the adapter runs to its end first.
+    TerminationSignal termination;
+
     // Only the running start keeps a log: a later one would rotate away files the first one
     // still writes. It lives until after the window, whose shut-down it records too.
     RunLog runLog;
@@ -67,9 +72,6 @@ int runTool(int &argc, char *argv[])
     MainWindow window;
     serveLaterInstances(app, window);
 
-    // A logout or Ctrl+C takes the same way out as the close button: an operation on the
-    // adapter runs to its end first, so the adapter is never left half-written.
-    TerminationSignal termination;
     QObject::connect(&termination, &TerminationSignal::received, &window, [&window](int number) {
         qInfo("signal %d: closing once the adapter is idle", number);
         window.safeClose();
