@@ -2,6 +2,8 @@
 // with the largest firmware that fits, over a link modelled as the adapter's (one report per
 // 1 ms frame, 300 ms to erase a sector). Prints the update's wall time against what the link
 // alone needs, the longest stall of the GUI thread meanwhile, and the peak resident memory.
+// With --across the adapter starts as a V1 adapter at 5.4.2: the update changes the layout and
+// keeps the configuration (a full safety copy, a factory restore, the copy restored).
 #include "app/ApplicationFonts.h"
 #include "demo/DemoCatalogServer.h"
 #include "device/CommandFrame.h"
@@ -90,6 +92,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    const bool across = QCoreApplication::arguments().contains(QStringLiteral("--across"));
     QCoreApplication::setApplicationName(QStringLiteral("HalVern M7 Firmware Tool Bench"));
     QCoreApplication::setOrganizationName(QStringLiteral("HalVern"));
     qSetMessagePattern(QStringLiteral("%{if-critical}%{message}%{endif}"));
@@ -108,7 +111,15 @@ int main(int argc, char *argv[])
     MainWindow window(nullptr, server.url());
     window.show();
 
-    auto adapter = plugAdapter();
+    sim::FirmwareSetup setup;
+    if (across) {
+        setup.minor = 4;
+        setup.patch = 2;
+        setup.layout = sim::Layout::V1;
+        setup.dataA = QByteArray(3000, 'A');
+        setup.dataB = QByteArray(5000, 'B');
+    }
+    auto adapter = plugAdapter(setup);
     adapter->setReportDelay(kFrame);
     adapter->setEraseTimePerSector(kErasePerSector);
     auto *device = window.findChild<DeviceFlash *>();
@@ -152,8 +163,8 @@ int main(int argc, char *argv[])
     const double bound = 2.0 * exchanges * std::chrono::duration<double>(kFrame).count() +
                          erasedSectors * std::chrono::duration<double>(kErasePerSector).count();
 
-    std::printf("V2 update of %d bytes through the main window, 1 ms link frames:\n",
-                kFirmwareSize);
+    std::printf("%s update of %d bytes through the main window, 1 ms link frames:\n",
+                across ? "V1 to V2" : "V2", kFirmwareSize);
     std::printf("  exchanges: %d, sectors erased: %d\n", exchanges, erasedSectors);
     std::printf("  wall time:  %.3f s\n", wall);
     std::printf("  link bound: %.3f s  (wall is %+.2f %% of it)\n", bound,

@@ -7,4 +7,5 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bench="$root/build-bench/bench"
 "$bench/bench_update"
 "$bench/bench_link"
+"$bench/bench_link" --across
 "$bench/bench_startup"
