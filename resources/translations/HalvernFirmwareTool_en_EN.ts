@@ -8,10 +8,6 @@
         <translation>%1, firmware %2</translation>
     </message>
     <message>
-        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
-        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
-    </message>
-    <message>
         <source>A copy of your settings from %1 (firmware %2) is kept. Bring it back?</source>
         <translation>A copy of your settings from %1 (firmware %2) is kept. Bring it back?</translation>
     </message>
@@ -28,8 +24,16 @@
         <translation>Bringing your settings back...</translation>
     </message>
     <message>
+        <source>Change log of this version</source>
+        <translation>Change log of this version</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
     </message>
     <message>
         <source>Configuration lost! Please restore defaults!</source>
@@ -42,6 +46,10 @@
     <message>
         <source>Connect server error, will only use local cache firmware.</source>
         <translation>fail to connect to cloud servers</translation>
+    </message>
+    <message>
+        <source>Connected to the firmware server</source>
+        <translation>Connected to the firmware server</translation>
     </message>
     <message>
         <source>Corrupted file/Unauthorized !</source>
@@ -104,6 +112,10 @@
         <translation>Firmware lost! Please update firmware!</translation>
     </message>
     <message>
+        <source>Firmware: %1</source>
+        <translation>Firmware: %1</translation>
+    </message>
+    <message>
         <source>French</source>
         <translation>Français</translation>
     </message>
@@ -136,12 +148,20 @@
         <translation>New Firmware Version</translation>
     </message>
     <message>
+        <source>No connection to the firmware server</source>
+        <translation>No connection to the firmware server</translation>
+    </message>
+    <message>
         <source>No copy of the settings could be kept, so nothing was changed! Please try again.</source>
         <translation>No copy of the settings could be kept, so nothing was changed! Please try again.</translation>
     </message>
     <message>
         <source>Open Firmware</source>
         <translation>Open Firmware</translation>
+    </message>
+    <message>
+        <source>Open a firmware file</source>
+        <translation>Open a firmware file</translation>
     </message>
     <message>
         <source>Release the button until the LED indicator is stable green.</source>
@@ -158,6 +178,10 @@
     <message>
         <source>Russian</source>
         <translation>русский</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Settings</translation>
     </message>
     <message>
         <source>The adapter could not be read completely! Please plug it in again.</source>
@@ -216,6 +240,10 @@
         <translation>Version ChangeLog</translation>
     </message>
     <message>
+        <source>Version: %1</source>
+        <translation>Version: %1</translation>
+    </message>
+    <message>
         <source>Waring</source>
         <translation>Warning</translation>
     </message>
@@ -251,8 +279,8 @@
 <context>
     <name>MessageDialog</name>
     <message>
-        <source>Dialog</source>
-        <translation>Dialog</translation>
+        <source>Close</source>
+        <translation>Close</translation>
     </message>
     <message>
         <source>Notification</source>
@@ -293,16 +321,16 @@
         <translation>Boot Mode(No Controller)</translation>
     </message>
     <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
         <source>Data Backup</source>
         <translation>Data Backup</translation>
     </message>
     <message>
         <source>Data Restore</source>
         <translation>Data Restore</translation>
-    </message>
-    <message>
-        <source>Dialog</source>
-        <translation>Dialog</translation>
     </message>
     <message>
         <source>PS4(PC)</source>

@@ -8,10 +8,6 @@
         <translation>%1、ファームウェア %2</translation>
     </message>
     <message>
-        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
-        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
-    </message>
-    <message>
         <source>A copy of your settings from %1 (firmware %2) is kept. Bring it back?</source>
         <translation>%1 に保存した設定のコピー（ファームウェア %2）があります。元に戻しますか？</translation>
     </message>
@@ -28,8 +24,16 @@
         <translation>設定を元に戻しています...</translation>
     </message>
     <message>
+        <source>Change log of this version</source>
+        <translation>このバージョンの変更履歴</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>閉じる</translation>
     </message>
     <message>
         <source>Configuration lost! Please restore defaults!</source>
@@ -42,6 +46,10 @@
     <message>
         <source>Connect server error, will only use local cache firmware.</source>
         <translation>サーバーに接続できません。ローカルのキャッシュファームウェアのみを使用します。</translation>
+    </message>
+    <message>
+        <source>Connected to the firmware server</source>
+        <translation>ファームウェアサーバーに接続しています</translation>
     </message>
     <message>
         <source>Corrupted file/Unauthorized !</source>
@@ -104,6 +112,10 @@
         <translation>ファームウェアが失われました！ファームウェアを更新してください！</translation>
     </message>
     <message>
+        <source>Firmware: %1</source>
+        <translation>ファームウェア：%1</translation>
+    </message>
+    <message>
         <source>French</source>
         <translation>Français</translation>
     </message>
@@ -136,6 +148,10 @@
         <translation>新しいファームウェアバージョン</translation>
     </message>
     <message>
+        <source>No connection to the firmware server</source>
+        <translation>ファームウェアサーバーに接続していません</translation>
+    </message>
+    <message>
         <source>No copy of the settings could be kept, so nothing was changed! Please try again.</source>
         <translation>設定のコピーを保存できなかったため、何も変更していません！もう一度お試しください。</translation>
     </message>
@@ -144,8 +160,12 @@
         <translation>Open Firmware</translation>
     </message>
     <message>
+        <source>Open a firmware file</source>
+        <translation>ファームウェアファイルを開く</translation>
+    </message>
+    <message>
         <source>Release the button until the LED indicator is stable green.</source>
-        <translation>LED インジケーターが緑色で安定するまでボタンを離してください。</translation>
+        <translation>LED インジケーターが緑色に安定して点灯したら、ボタンを離してください。</translation>
     </message>
     <message>
         <source>Restore Defaults</source>
@@ -158,6 +178,10 @@
     <message>
         <source>Russian</source>
         <translation>русский</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>設定</translation>
     </message>
     <message>
         <source>The adapter could not be read completely! Please plug it in again.</source>
@@ -216,6 +240,10 @@
         <translation>バージョン変更履歴</translation>
     </message>
     <message>
+        <source>Version: %1</source>
+        <translation>バージョン：%1</translation>
+    </message>
+    <message>
         <source>Waring</source>
         <translation>警告</translation>
     </message>
@@ -251,8 +279,8 @@
 <context>
     <name>MessageDialog</name>
     <message>
-        <source>Dialog</source>
-        <translation>Dialog</translation>
+        <source>Close</source>
+        <translation>閉じる</translation>
     </message>
     <message>
         <source>Notification</source>
@@ -293,16 +321,16 @@
         <translation>起動モード（コントローラーなし）：</translation>
     </message>
     <message>
+        <source>Close</source>
+        <translation>閉じる</translation>
+    </message>
+    <message>
         <source>Data Backup</source>
         <translation>データバックアップ</translation>
     </message>
     <message>
         <source>Data Restore</source>
         <translation>データ復元</translation>
-    </message>
-    <message>
-        <source>Dialog</source>
-        <translation>Dialog</translation>
     </message>
     <message>
         <source>PS4(PC)</source>

@@ -8,10 +8,6 @@
         <translation>%1, прошивка %2</translation>
     </message>
     <message>
-        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
-        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
-    </message>
-    <message>
         <source>A copy of your settings from %1 (firmware %2) is kept. Bring it back?</source>
         <translation>Сохранена копия ваших настроек от %1 (прошивка %2). Вернуть её?</translation>
     </message>
@@ -28,8 +24,16 @@
         <translation>Возврат ваших настроек...</translation>
     </message>
     <message>
+        <source>Change log of this version</source>
+        <translation>Список изменений этой версии</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Закрыть</translation>
     </message>
     <message>
         <source>Configuration lost! Please restore defaults!</source>
@@ -42,6 +46,10 @@
     <message>
         <source>Connect server error, will only use local cache firmware.</source>
         <translation>Нет связи с сервером, будут использованы только сохранённые прошивки.</translation>
+    </message>
+    <message>
+        <source>Connected to the firmware server</source>
+        <translation>Сервер прошивок доступен</translation>
     </message>
     <message>
         <source>Corrupted file/Unauthorized !</source>
@@ -104,6 +112,10 @@
         <translation>Прошивка потеряна! Обновите прошивку!</translation>
     </message>
     <message>
+        <source>Firmware: %1</source>
+        <translation>Прошивка: %1</translation>
+    </message>
+    <message>
         <source>French</source>
         <translation>Français</translation>
     </message>
@@ -136,6 +148,10 @@
         <translation>Новая версия прошивки</translation>
     </message>
     <message>
+        <source>No connection to the firmware server</source>
+        <translation>Нет связи с сервером прошивок</translation>
+    </message>
+    <message>
         <source>No copy of the settings could be kept, so nothing was changed! Please try again.</source>
         <translation>Не удалось сохранить копию настроек, поэтому ничего не изменено! Повторите попытку.</translation>
     </message>
@@ -144,12 +160,16 @@
         <translation>Open Firmware</translation>
     </message>
     <message>
+        <source>Open a firmware file</source>
+        <translation>Открыть файл прошивки</translation>
+    </message>
+    <message>
         <source>Release the button until the LED indicator is stable green.</source>
         <translation>Отпустите кнопку, когда индикатор будет ровно гореть зелёным.</translation>
     </message>
     <message>
         <source>Restore Defaults</source>
-        <translation>Сброс настроек</translation>
+        <translation>Восстановить заводские настройки</translation>
     </message>
     <message>
         <source>Restored successfully!</source>
@@ -158,6 +178,10 @@
     <message>
         <source>Russian</source>
         <translation>русский</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Настройки</translation>
     </message>
     <message>
         <source>The adapter could not be read completely! Please plug it in again.</source>
@@ -173,7 +197,7 @@
     </message>
     <message>
         <source>The firmware %1 is not at hand. Open it with the file button, then press Restore Defaults to bring your settings back.</source>
-        <translation>Прошивки %1 нет под рукой. Откройте её кнопкой файла, затем нажмите «Восстановить заводские», чтобы вернуть настройки.</translation>
+        <translation>Прошивки %1 нет под рукой. Откройте её кнопкой файла, затем нажмите «Восстановить заводские настройки», чтобы вернуть настройки.</translation>
     </message>
     <message>
         <source>The firmware downloaded and checksum error.</source>
@@ -216,6 +240,10 @@
         <translation>Список изменений</translation>
     </message>
     <message>
+        <source>Version: %1</source>
+        <translation>Версия: %1</translation>
+    </message>
+    <message>
         <source>Waring</source>
         <translation>Предупреждение</translation>
     </message>
@@ -251,8 +279,8 @@
 <context>
     <name>MessageDialog</name>
     <message>
-        <source>Dialog</source>
-        <translation>Dialog</translation>
+        <source>Close</source>
+        <translation>Закрыть</translation>
     </message>
     <message>
         <source>Notification</source>
@@ -264,7 +292,7 @@
     </message>
     <message>
         <source>Restore Defaults</source>
-        <translation>Сброс настроек</translation>
+        <translation>Восстановить заводские настройки</translation>
     </message>
     <message>
         <source>Update Firmware</source>
@@ -293,16 +321,16 @@
         <translation>Режим запуска (без геймпада):</translation>
     </message>
     <message>
+        <source>Close</source>
+        <translation>Закрыть</translation>
+    </message>
+    <message>
         <source>Data Backup</source>
         <translation>Резервная копия</translation>
     </message>
     <message>
         <source>Data Restore</source>
         <translation>Восстановление данных</translation>
-    </message>
-    <message>
-        <source>Dialog</source>
-        <translation>Dialog</translation>
     </message>
     <message>
         <source>PS4(PC)</source>
