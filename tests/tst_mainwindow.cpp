@@ -148,6 +148,7 @@ private slots:
     void syncErrors_data();
     void syncErrors();
     void firstRunErrorClosesOnOk();
+    void changeLog_data();
     void changeLog();
     void compareVersionSlot();
 
@@ -171,7 +172,9 @@ private slots:
     void settingsRestoresKeptCopy();
 
 private:
-    void serveCatalog(const QStringList &versions, Mode catalogMode = Mode::Body);
+    // info: each version's change log, %1 its version
+    void serveCatalog(const QStringList &versions, Mode catalogMode = Mode::Body,
+                      const QString &info = QStringLiteral("Fixes;More fixes for %1"));
     QByteArray firmware(const QString &version) const;
     void makeWindow(bool waitForCatalog = true);
     void waitConnected();
@@ -241,7 +244,8 @@ QByteArray tst_MainWindow::firmware(const QString &version) const
     return sim::applicationImage(4096, qHash(version));
 }
 
-void tst_MainWindow::serveCatalog(const QStringList &versions, Mode catalogMode)
+void tst_MainWindow::serveCatalog(const QStringList &versions, Mode catalogMode,
+                                  const QString &info)
 {
     QJsonArray list;
     for (const QString &version : versions) {
@@ -251,7 +255,7 @@ void tst_MainWindow::serveCatalog(const QStringList &versions, Mode catalogMode)
         list.append(QJsonObject{{"version", version},
                                 {"download", m_server->url(path).toString()},
                                 {"checksum", CatalogRules::md5Hex(bytes)},
-                                {"info", QStringLiteral("Fixes;More fixes for %1").arg(version)}});
+                                {"info", info.arg(version)}});
     }
     const QJsonObject download{{"flashTool", QJsonObject{{"version", "2.3.4"}}},
                                {"firmware", list}};
@@ -642,7 +646,9 @@ void tst_MainWindow::fileOperation()
     QCOMPARE(m_dialogCalls[0].folder,
              QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
     QVERIFY(messages()->isVisible());
-    QCOMPARE(messageText(), QStringLiteral("Version:%1\nFirmware:%2").arg(version, path));
+    QCOMPARE(messageText(), shown("Version: %1").arg(version) + '\n' +
+                                shown("Firmware: %1").arg(QFileInfo(path).fileName()));
+    QCOMPARE(messages()->findChild<QTextBrowser *>()->toolTip(), QDir::toNativeSeparators(path));
     auto *button = messages()->findChild<QPushButton *>(update ? "pushButton_MsgUpdate"
                                                                : "pushButton_MsgRestore");
     QVERIFY(button->isVisible());
@@ -1066,13 +1072,33 @@ void tst_MainWindow::firstRunErrorClosesOnOk()
     QVERIFY(!m_device->isBusy());
 }
 
+void tst_MainWindow::changeLog_data()
+{
+    QTest::addColumn<QString>("info");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("entries") << "Fixes;More fixes for %1"
+                             << "5.6.2\nFixes\nMore fixes for 5.6.2";
+    QTest::newRow("empty entries") << ";Fixes; ;"
+                                   << "5.6.2\nFixes";
+    // The server's text is data: markup shows as it comes and no link is made.
+    QTest::newRow("markup") << "<b>Faster</b>;<a href=\"http://example.com\">notes</a><br>"
+                            << "5.6.2\n<b>Faster</b>\n<a href=\"http://example.com\">notes</a><br>";
+}
+
 void tst_MainWindow::changeLog()
 {
+    QFETCH(QString, info);
+    QFETCH(QString, text);
+    serveCatalog({QStringLiteral("5.7.0"), QStringLiteral("5.6.2")}, Mode::Body, info);
     makeWindow();
     dismissMessage();
     widget<QComboBox>("comboBox_Version")->setCurrentIndex(1);
     widget<QToolButton>("toolButton_VersionInfo")->click();
-    QVERIFY(messageShown("Version Change LOG", "Fixes\nMore fixes for 5.6.2"));
+    QVERIFY(messages()->isVisible());
+    QCOMPARE(messageTitle(), shown("Version Change LOG"));
+    QCOMPARE(messageText(), text);
+    const QTextDocument *document = messages()->findChild<QTextBrowser *>()->document();
+    QVERIFY(!document->toHtml().contains(QStringLiteral("<a href")));
 }
 
 void tst_MainWindow::compareVersionSlot()
@@ -1154,14 +1180,28 @@ void tst_MainWindow::saveBackup_data()
 {
     QTest::addColumn<qsizetype>("size");
     QTest::addColumn<qsizetype>("fileSize");
-    QTest::newRow("V2") << BackupFile::kImageSizeV2 << qsizetype(245776);
-    QTest::newRow("V1") << BackupFile::kImageSizeV1 << qsizetype(114704);
+    QTest::addColumn<QString>("answer"); // the name given in the save dialog
+    QTest::addColumn<QString>("written");
+    QTest::newRow("V2") << BackupFile::kImageSizeV2 << qsizetype(245776) << "adapter.bkp"
+                        << "adapter.bkp";
+    QTest::newRow("V1") << BackupFile::kImageSizeV1 << qsizetype(114704) << "adapter.BKP"
+                        << "adapter.BKP";
+    QTest::newRow("no suffix") << BackupFile::kImageSizeV2 << qsizetype(245776) << "mybackup"
+                               << "mybackup.bkp";
+    QTest::newRow("dotted folder")
+        << BackupFile::kImageSizeV2 << qsizetype(245776) << "my.folder/mybackup"
+        << "my.folder/mybackup.bkp";
+    QTest::newRow("other suffix") << BackupFile::kImageSizeV2 << qsizetype(245776) << "mybackup.old"
+                                  << "mybackup.old";
 }
 
 void tst_MainWindow::saveBackup()
 {
     QFETCH(qsizetype, size);
     QFETCH(qsizetype, fileSize);
+    QFETCH(QString, answer);
+    QFETCH(QString, written);
+    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("my.folder")));
     plugAdapter(adapterAt(5, 6, 0));
     makeWindow();
     waitConnected();
@@ -1176,8 +1216,7 @@ void tst_MainWindow::saveBackup()
     emit m_device->dataBackupProgressChanged(52, size, buffer.data());
     QTRY_VERIFY(!m_settings->isEnabled());
 
-    const QString path = m_dir->filePath(QStringLiteral("adapter.bkp"));
-    m_fileAnswers << path;
+    m_fileAnswers << m_dir->filePath(answer);
     emit m_device->dataBackupProgressChanged(size, size, buffer.data());
     QTRY_VERIFY(messageShown("HalVern Firmware Tool", "successfully!"));
     QCOMPARE(m_dialogCalls.size(), 1);
@@ -1187,8 +1226,9 @@ void tst_MainWindow::saveBackup()
     QVERIFY(m_settings->isEnabled());
     QVERIFY(!m_settings->isVisible());
 
-    const QByteArray file = readFile(path);
+    const QByteArray file = readFile(m_dir->filePath(written));
     QCOMPARE(file.size(), fileSize);
+    QCOMPARE(QFile::exists(m_dir->filePath(answer)), answer == written);
     const BackupFile::Contents contents = BackupFile::decode(file, m_device->serialNumber());
     QCOMPARE(contents.check, BackupFile::Check::Valid);
     QCOMPARE(contents.content.first(size), image);

@@ -10,8 +10,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFont>
 #include <QLabel>
 #include <QListView>
@@ -162,6 +164,7 @@ void MainWindow::initWindow()
 void MainWindow::onSyncFinished()
 {
     m_ui->toolButton_Network->setEnabled(m_syncCloud->isSynced());
+    updateToolTips();
     if (m_ui->stackedWidget->currentWidget() == m_ui->page_Start)
         m_ui->stackedWidget->setCurrentWidget(m_ui->page_Unconnected);
     // Made here so device errors reach the user only once the catalog fetch has ended; unique,
@@ -409,10 +412,10 @@ void MainWindow::openFirmwareFile()
         return;
     }
     firmwareFileVersion = *version;
-    const QString text =
-        QStringLiteral("%1:%2\n%3:%4")
-            .arg(tr("Version"), firmwareFileVersion, tr("Firmware"), firmwareFilePath);
-    m_messageDialog->showNotification(text, true);
+    // The name alone fits the dialog; the folder is there on demand.
+    const QString text = tr("Version: %1").arg(firmwareFileVersion) + QLatin1Char('\n') +
+                         tr("Firmware: %1").arg(QFileInfo(firmwareFilePath).fileName());
+    m_messageDialog->showNotification(text, true, QDir::toNativeSeparators(firmwareFilePath));
 }
 
 void MainWindow::onUpdateFirmwareButtonClicked()
@@ -531,9 +534,15 @@ void MainWindow::onFlashProgressChanged(qlonglong current, qlonglong total)
 
 void MainWindow::onPushButtonVersionInfoClicked()
 {
-    QString log = m_syncCloud->firmwareChangeLog(m_ui->comboBox_Version->currentIndex());
-    log.replace(QLatin1Char(';'), QLatin1Char('\n'));
-    m_messageDialog->showMessage(tr("Version Change LOG"), log);
+    // The server's text is shown as it comes, never as markup: its version heads it, then
+    // one entry a line.
+    QStringList lines{m_ui->comboBox_Version->currentText()};
+    const QString log = m_syncCloud->firmwareChangeLog(m_ui->comboBox_Version->currentIndex());
+    for (const QString &entry : log.split(QLatin1Char(';'))) {
+        if (!entry.trimmed().isEmpty())
+            lines << entry.trimmed();
+    }
+    m_messageDialog->showMessage(tr("Version Change LOG"), lines.join(QLatin1Char('\n')));
 }
 
 void MainWindow::onSyncError(SyncCloud::SyncError error)
@@ -585,7 +594,10 @@ void MainWindow::saveBackup(qlonglong current, qlonglong total, char *backupData
         m_settingsDialog->setEnabled(false);
         return;
     }
-    const QString path = chooseFile(FileDialogKind::Save, tr("save backup"), kBackupFilter);
+    QString path = chooseFile(FileDialogKind::Save, tr("save backup"), kBackupFilter);
+    // The restore lists "*.bkp" files only: a name given without a suffix would hide there.
+    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".bkp");
     if (!path.isEmpty() && backupData && total > 0) {
         const QByteArray serial = m_device->serialNumber();
         const QByteArray image(backupData, qsizetype(total));
@@ -705,9 +717,23 @@ void MainWindow::applyLanguage()
     m_ui->label_ProductConnected->setText(QString::fromLatin1(m_device->serialNumber()).toLower());
     m_ui->label_CurrentVersion->setText(
         QStringLiteral("%1 | %2").arg(tr("Current Firmware Version"), m_device->version()));
+    updateToolTips();
     m_ui->comboBox_Languages->setCurrentIndex(index);
     connect(m_ui->comboBox_Languages, &QComboBox::currentIndexChanged, this,
             &MainWindow::onComboBoxLanguagesChanged);
+}
+
+void MainWindow::updateToolTips()
+{
+    m_ui->toolButton_Network->setToolTip(m_ui->toolButton_Network->isEnabled()
+                                             ? tr("Connected to the firmware server")
+                                             : tr("No connection to the firmware server"));
+    m_ui->toolButton_VersionInfo->setToolTip(tr("Change log of this version"));
+    m_ui->toolButton_OpenFile->setToolTip(tr("Open a firmware file"));
+    m_ui->toolButton_Settings->setToolTip(tr("Settings"));
+    // Once pressed, the button tells what the close waits for instead.
+    if (m_ui->toolButton_Close->isEnabled())
+        m_ui->toolButton_Close->setToolTip(tr("Close"));
 }
 
 bool MainWindow::adapterInUse() const

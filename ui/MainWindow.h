@@ -81,6 +81,7 @@ private:
     void startDataBackup();
     void selectBootMode(int mode);
     void applyLanguage();
+    void updateToolTips();
 
     // A device operation may start only while no other runs; tells the user otherwise.
     bool refuseWhileBusy();

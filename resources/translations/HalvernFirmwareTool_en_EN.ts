@@ -84,10 +84,6 @@
         <translation>Error</translation>
     </message>
     <message>
-        <source>Firmware</source>
-        <translation>Firmware</translation>
-    </message>
-    <message>
         <source>Firmware Files (*.bin *.hfw)</source>
         <translation>Firmware Files (*.bin *.hfw)</translation>
     </message>
@@ -230,10 +226,6 @@
     <message>
         <source>Update successfully!</source>
         <translation>Update successfully!</translation>
-    </message>
-    <message>
-        <source>Version</source>
-        <translation>Version</translation>
     </message>
     <message>
         <source>Version Change LOG</source>

@@ -84,10 +84,6 @@
         <translation>エラー</translation>
     </message>
     <message>
-        <source>Firmware</source>
-        <translation>ファームウェア</translation>
-    </message>
-    <message>
         <source>Firmware Files (*.bin *.hfw)</source>
         <translation>Firmware Files (*.bin *.hfw)</translation>
     </message>
@@ -230,10 +226,6 @@
     <message>
         <source>Update successfully!</source>
         <translation>更新に成功しました！</translation>
-    </message>
-    <message>
-        <source>Version</source>
-        <translation>バージョン</translation>
     </message>
     <message>
         <source>Version Change LOG</source>

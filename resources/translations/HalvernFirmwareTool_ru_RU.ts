@@ -84,10 +84,6 @@
         <translation>Ошибка</translation>
     </message>
     <message>
-        <source>Firmware</source>
-        <translation>Прошивка</translation>
-    </message>
-    <message>
         <source>Firmware Files (*.bin *.hfw)</source>
         <translation>Firmware Files (*.bin *.hfw)</translation>
     </message>
@@ -230,10 +226,6 @@
     <message>
         <source>Update successfully!</source>
         <translation>Обновление выполнено!</translation>
-    </message>
-    <message>
-        <source>Version</source>
-        <translation>Версия</translation>
     </message>
     <message>
         <source>Version Change LOG</source>

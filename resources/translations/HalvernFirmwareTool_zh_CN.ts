@@ -84,10 +84,6 @@
         <translation>错误</translation>
     </message>
     <message>
-        <source>Firmware</source>
-        <translation>固件</translation>
-    </message>
-    <message>
         <source>Firmware Files (*.bin *.hfw)</source>
         <translation>Firmware Files (*.bin *.hfw)</translation>
     </message>
@@ -230,10 +226,6 @@
     <message>
         <source>Update successfully!</source>
         <translation>更新成功！</translation>
-    </message>
-    <message>
-        <source>Version</source>
-        <translation>版本</translation>
     </message>
     <message>
         <source>Version Change LOG</source>

@@ -206,8 +206,6 @@ EXTRA_TEXTS = [
      "Une copie de vos paramètres est conservée ; elle sera proposée à la prochaine connexion de l'adaptateur."),
     ("SettingsDialog", "Restore Copy", None,
      "恢复副本", "コピーを復元", "Восстановить копию", "Restaurer la copie"),
-    ("MainWindow", "Version", None, "版本", "バージョン", "Версия", "Version"),
-    ("MainWindow", "Firmware", None, "固件", "ファームウェア", "Прошивка", "Firmware"),
     ("MainWindow", "Version: %1", None, "版本：%1", "バージョン：%1", "Версия: %1", "Version : %1"),
     ("MainWindow", "Firmware: %1", None, "固件：%1", "ファームウェア：%1", "Прошивка: %1", "Firmware : %1"),
     # Tool tips of the buttons that show only a picture.
