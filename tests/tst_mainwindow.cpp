@@ -1,5 +1,6 @@
 // The main window end to end: the real device link on the simulated adapter, the real catalog
 // on a loopback HTTP server, and the window's own widgets and dialogs.
+#include "app/ApplicationFonts.h"
 #include "cloud/CatalogRules.h"
 #include "device/DeviceChangeSource.h"
 #include "support/HttpTestServer.h"
@@ -153,6 +154,8 @@ private slots:
     void compareVersionSlot();
 
     void languages();
+    void languageFont_data();
+    void languageFont();
     void unknownStoredLanguage();
     void versionChangeRebuildsLabels();
 
@@ -211,6 +214,7 @@ void tst_MainWindow::initTestCase()
     QCoreApplication::setApplicationVersion(QStringLiteral("2.3.4"));
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     QGuiApplication::setQuitOnLastWindowClosed(false);
+    QVERIFY(loadApplicationFonts(applicationFontPaths()) > 0);
 }
 
 void tst_MainWindow::init()
@@ -302,6 +306,7 @@ QString tst_MainWindow::messageTitle() const
     return messages()->findChild<QLabel *>(QStringLiteral("label_Title"))->text();
 }
 
+// As plain text gives it: no-break spaces read as spaces.
 QString tst_MainWindow::messageText() const
 {
     return messages()->findChild<QTextBrowser *>(QStringLiteral("textBrowser"))->toPlainText();
@@ -311,7 +316,7 @@ QString tst_MainWindow::messageText() const
 bool tst_MainWindow::messageShown(const QString &title, const QString &text) const
 {
     return messages()->isVisible() && messageTitle() == shown(title.toUtf8().constData()) &&
-           messageText() == shown(text.toUtf8().constData());
+           messageText() == shown(text.toUtf8().constData()).replace(QChar::Nbsp, ' ');
 }
 
 // A visible message keeps its place until the dialog's next tick: tests start each step with
@@ -516,10 +521,15 @@ void tst_MainWindow::catalogOperation_data()
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("version");
     QTest::addColumn<QString>("success");
+    QTest::addColumn<int>("language"); // chosen while the adapter is written; -1 none
     QTest::newRow("update") << true << 0 << "5.7.0"
-                            << "Update successfully!";
+                            << "Update successfully!" << -1;
     QTest::newRow("restore") << false << 1 << "5.6.2"
-                             << "Restored successfully!";
+                             << "Restored successfully!" << -1;
+    QTest::newRow("update, French meanwhile") << true << 0 << "5.7.0"
+                                              << "Update successfully!" << 4;
+    QTest::newRow("restore, Russian meanwhile") << false << 1 << "5.6.2"
+                                                << "Restored successfully!" << 3;
 }
 
 void tst_MainWindow::catalogOperation()
@@ -528,11 +538,15 @@ void tst_MainWindow::catalogOperation()
     QFETCH(int, index);
     QFETCH(QString, version);
     QFETCH(QString, success);
+    QFETCH(int, language);
 
     auto adapter = plugAdapter(adapterAt(5, 6, 0));
     makeWindow();
     waitConnected();
     widget<QComboBox>("comboBox_Version")->setCurrentIndex(index);
+    // The line of the running operation, kept as it is whatever the language becomes.
+    const QString running =
+        (update ? shown("Update Firmware") : shown("Restore Defaults")) + QStringLiteral("...");
 
     // Connected after the window, so each record sees the state the window has just set.
     struct State
@@ -556,6 +570,8 @@ void tst_MainWindow::catalogOperation()
             flash.append(State{current, total, controls(),
                                widget<QToolButton>("toolButton_Settings")->isEnabled(),
                                widget<QLabel>("label_CurrentVersion")->text()});
+            if (language >= 0)
+                widget<QComboBox>("comboBox_Languages")->setCurrentIndex(language);
         },
         Qt::QueuedConnection);
     connect(
@@ -575,8 +591,6 @@ void tst_MainWindow::catalogOperation()
     QVERIFY(!downloadMaxima.isEmpty());
     QCOMPARE(downloadMaxima.last(), int(firmware(version).size()));
     QVERIFY(flash.size() > 10);
-    const QString running =
-        (update ? shown("Update Firmware") : shown("Restore Defaults")) + QStringLiteral("...");
     for (int i = 0; i + 1 < flash.size(); ++i) {
         QVERIFY2(!flash[i].controls && !flash[i].settings, qPrintable(QString::number(i)));
         QCOMPARE(flash[i].label, running);
@@ -1147,6 +1161,32 @@ void tst_MainWindow::languages()
     QTRY_VERIFY(messages()->isVisible());
     QCOMPARE(messageTitle(), QStringLiteral("Warning"));
     QCOMPARE(messageText(), QStringLiteral("fail to connect to cloud servers"));
+}
+
+void tst_MainWindow::languageFont_data()
+{
+    QTest::addColumn<QList<int>>("choices");
+    QTest::addColumn<QString>("family");
+    QTest::newRow("French") << QList<int>{4} << "Arbutus Slab";
+    QTest::newRow("Russian") << QList<int>{3} << "Consolas";
+    QTest::newRow("back to English") << QList<int>{4, 0} << "Microsoft Sans Serif";
+}
+
+// Style sheet rules size these widgets' fonts; the family must follow the language all the same.
+void tst_MainWindow::languageFont()
+{
+    QFETCH(QList<int>, choices);
+    QFETCH(QString, family);
+    makeWindow();
+    for (int index : choices)
+        widget<QComboBox>("comboBox_Languages")->setCurrentIndex(index);
+    const QList<QWidget *> widgets{widget<QLabel>("label_Title"), widget<QLabel>("label_Info"),
+                                   widget<QPushButton>("pushButton_Update"),
+                                   widget<QComboBox>("comboBox_Languages"),
+                                   messages()->findChild<QPushButton *>("pushButton_MsgOK")};
+    for (QWidget *shown : widgets)
+        QVERIFY2(QFontInfo(shown->font()).family() == family,
+                 qPrintable(shown->objectName() + ": " + QFontInfo(shown->font()).family()));
 }
 
 void tst_MainWindow::unknownStoredLanguage()

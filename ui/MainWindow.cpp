@@ -186,6 +186,7 @@ void MainWindow::onDeviceConnectStatusChanged(bool connected, DeviceFlash::Halve
         // A copy belongs to the adapter that was pulled out.
         m_pendingRecovery.reset();
         m_layoutChange = 0;
+        m_operation = Operation::None;
         return;
     }
     m_ui->progressBar->setValue(0);
@@ -231,6 +232,7 @@ void MainWindow::onDeviceError(DeviceFlash::DeviceError error)
 {
     m_settingsDialog->setProgress(0, 0);
     m_ui->progressBar->hide();
+    m_operation = Operation::None;
 
     QString text;
     switch (error) {
@@ -392,6 +394,7 @@ void MainWindow::startCatalogOperation(bool update)
     m_ui->progressBar->show();
     enableFlowControls(false);
     markOperationStarted();
+    m_operation = update ? Operation::Update : Operation::Restore;
     if (update)
         m_device->updateFirmware(path, version);
     else
@@ -465,6 +468,7 @@ void MainWindow::startFileOperation(bool update)
     m_ui->label_CurrentVersion->setText(label + QLatin1Char(' ') + version + QStringLiteral("..."));
     m_ui->progressBar->setToolTip(label);
     markOperationStarted();
+    m_operation = update ? Operation::Update : Operation::Restore;
     if (update)
         m_device->updateFirmware(path, version);
     else
@@ -515,21 +519,21 @@ void MainWindow::onFirmwareDownloadProgress(qlonglong received, qlonglong total)
 void MainWindow::onFlashProgressChanged(qlonglong current, qlonglong total)
 {
     onProgressChanged(current, total);
-    const bool done = current == total;
-    if (done) {
-        QString text = m_ui->progressBar->toolTip() == m_ui->pushButton_Update->text()
-                           ? tr("Update successfully!")
-                           : tr("Restored successfully!");
-        if (m_layoutChange != 0)
-            text += QLatin1Char('\n') + (m_layoutChange > 0
-                                             ? tr("Your settings were kept.")
-                                             : tr("The adapter has factory settings; a copy "
-                                                  "of yours is kept."));
-        m_layoutChange = 0;
-        m_messageDialog->showMessage(tr("HalVern Firmware Tool"), text);
-        applyLanguage();
+    if (current != total) {
+        enableFlowControls(false);
+        return;
     }
-    enableFlowControls(done);
+    QString text = m_operation == Operation::Update ? tr("Update successfully!")
+                                                    : tr("Restored successfully!");
+    m_operation = Operation::None;
+    if (m_layoutChange != 0)
+        text += QLatin1Char('\n') + (m_layoutChange > 0 ? tr("Your settings were kept.")
+                                                        : tr("The adapter has factory settings; "
+                                                             "a copy of yours is kept."));
+    m_layoutChange = 0;
+    m_messageDialog->showMessage(tr("HalVern Firmware Tool"), text);
+    applyLanguage();
+    enableFlowControls(true);
 }
 
 void MainWindow::onPushButtonVersionInfoClicked()
@@ -697,26 +701,42 @@ void MainWindow::onVersionChanged(QString version)
 void MainWindow::applyLanguage()
 {
     const int index = m_syncCloud->currentLanguage();
-    QApplication::setFont(QFont(Languages::fontFamily(index)));
-    Languages::installCatalog(*m_translator, index);
+    // Also run for every version report and at the end of each operation: catalog, fonts and
+    // forms are redone only when the language itself changes, the lines below every time.
+    const bool changed = m_appliedLanguage != index;
+    m_appliedLanguage = index;
+    if (changed) {
+        QApplication::setFont(QFont(Languages::fontFamily(index)));
+        // A widget's style sheet font is worked out from the font it had when it was polished,
+        // so the new family reaches the widgets the sheet sizes only through a new polish.
+        setStyleSheet(styleSheet());
+        Languages::installCatalog(*m_translator, index);
+    }
 
     disconnect(m_ui->comboBox_Languages, &QComboBox::currentIndexChanged, this,
                &MainWindow::onComboBoxLanguagesChanged);
-    m_ui->retranslateUi(this);
-    // The dialog's re-translation empties its title line, and this routine also runs right
-    // after a completion or catalog message has been put up: a message on screen keeps its title.
-    auto *messageTitle = m_messageDialog->findChild<QLabel *>(QStringLiteral("label_Title"));
-    const QString keptTitle =
-        messageTitle && m_messageDialog->isVisible() ? messageTitle->text() : QString();
-    m_messageDialog->retranslate();
-    if (!keptTitle.isEmpty())
-        messageTitle->setText(keptTitle);
-    m_settingsDialog->retranslate();
+    // A running operation keeps its own line until it ends.
+    const bool keepLine = m_operation != Operation::None || m_preparing;
+    const QString line = m_ui->label_CurrentVersion->text();
+    if (changed) {
+        m_ui->retranslateUi(this);
+        // The dialog's re-translation empties its title line: a message on screen keeps its
+        // title.
+        auto *messageTitle = m_messageDialog->findChild<QLabel *>(QStringLiteral("label_Title"));
+        const QString keptTitle =
+            messageTitle && m_messageDialog->isVisible() ? messageTitle->text() : QString();
+        m_messageDialog->retranslate();
+        if (!keptTitle.isEmpty())
+            messageTitle->setText(keptTitle);
+        m_settingsDialog->retranslate();
+    }
     m_ui->label_Title->setText(QStringLiteral("%1 v%2").arg(
         QCoreApplication::applicationName(), QCoreApplication::applicationVersion()));
     m_ui->label_ProductConnected->setText(QString::fromLatin1(m_device->serialNumber()).toLower());
     m_ui->label_CurrentVersion->setText(
-        QStringLiteral("%1 | %2").arg(tr("Current Firmware Version"), m_device->version()));
+        keepLine
+            ? line
+            : QStringLiteral("%1 | %2").arg(tr("Current Firmware Version"), m_device->version()));
     updateToolTips();
     m_ui->comboBox_Languages->setCurrentIndex(index);
     connect(m_ui->comboBox_Languages, &QComboBox::currentIndexChanged, this,

@@ -114,6 +114,12 @@ private:
     QString firmwareFilePath;
     QString firmwareFileVersion;
 
+    // The flash write the window started: its outcome message names it whatever the language
+    // has become meanwhile, and its line stays until it ends.
+    enum class Operation { None, Update, Restore };
+    Operation m_operation = Operation::None;
+    std::optional<int> m_appliedLanguage;
+
     FileDialog m_fileDialog;
     // Set from a launch until the device reports idle: the task sets the busy flag only once it
     // runs, and a second press in between must not queue a second operation behind it.
