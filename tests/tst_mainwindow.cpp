@@ -1,5 +1,6 @@
 // The main window end to end: the real device link on the simulated adapter, the real catalog
 // on a loopback HTTP server, and the window's own widgets and dialogs.
+#include "app/ApplicationFonts.h"
 #include "cloud/CatalogRules.h"
 #include "device/DeviceChangeSource.h"
 #include "support/HttpTestServer.h"
@@ -150,10 +151,13 @@ private slots:
     void syncErrors_data();
     void syncErrors();
     void firstRunErrorClosesOnOk();
+    void changeLog_data();
     void changeLog();
     void compareVersionSlot();
 
     void languages();
+    void languageFont_data();
+    void languageFont();
     void unknownStoredLanguage();
     void versionChangeRebuildsLabels();
 
@@ -175,7 +179,9 @@ private slots:
     void saveDiagnostics();
 
 private:
-    void serveCatalog(const QStringList &versions, Mode catalogMode = Mode::Body);
+    // info: each version's change log, %1 its version
+    void serveCatalog(const QStringList &versions, Mode catalogMode = Mode::Body,
+                      const QString &info = QStringLiteral("Fixes;More fixes for %1"));
     QByteArray firmware(const QString &version) const;
     void makeWindow(bool waitForCatalog = true);
     void waitConnected();
@@ -212,6 +218,7 @@ void tst_MainWindow::initTestCase()
     QCoreApplication::setApplicationVersion(QStringLiteral("2.3.4"));
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     QGuiApplication::setQuitOnLastWindowClosed(false);
+    QVERIFY(loadApplicationFonts(applicationFontPaths()) > 0);
 }
 
 void tst_MainWindow::init()
@@ -245,7 +252,8 @@ QByteArray tst_MainWindow::firmware(const QString &version) const
     return sim::applicationImage(4096, qHash(version));
 }
 
-void tst_MainWindow::serveCatalog(const QStringList &versions, Mode catalogMode)
+void tst_MainWindow::serveCatalog(const QStringList &versions, Mode catalogMode,
+                                  const QString &info)
 {
     QJsonArray list;
     for (const QString &version : versions) {
@@ -255,7 +263,7 @@ void tst_MainWindow::serveCatalog(const QStringList &versions, Mode catalogMode)
         list.append(QJsonObject{{"version", version},
                                 {"download", m_server->url(path).toString()},
                                 {"checksum", CatalogRules::md5Hex(bytes)},
-                                {"info", QStringLiteral("Fixes;More fixes for %1").arg(version)}});
+                                {"info", info.arg(version)}});
     }
     const QJsonObject download{{"flashTool", QJsonObject{{"version", "2.3.4"}}},
                                {"firmware", list}};
@@ -302,6 +310,7 @@ QString tst_MainWindow::messageTitle() const
     return messages()->findChild<QLabel *>(QStringLiteral("label_Title"))->text();
 }
 
+// As plain text gives it: no-break spaces read as spaces.
 QString tst_MainWindow::messageText() const
 {
     return messages()->findChild<QTextBrowser *>(QStringLiteral("textBrowser"))->toPlainText();
@@ -311,7 +320,7 @@ QString tst_MainWindow::messageText() const
 bool tst_MainWindow::messageShown(const QString &title, const QString &text) const
 {
     return messages()->isVisible() && messageTitle() == shown(title.toUtf8().constData()) &&
-           messageText() == shown(text.toUtf8().constData());
+           messageText() == shown(text.toUtf8().constData()).replace(QChar::Nbsp, ' ');
 }
 
 // A visible message keeps its place until the dialog's next tick: tests start each step with
@@ -516,10 +525,15 @@ void tst_MainWindow::catalogOperation_data()
     QTest::addColumn<int>("index");
     QTest::addColumn<QString>("version");
     QTest::addColumn<QString>("success");
+    QTest::addColumn<int>("language"); // chosen while the adapter is written; -1 none
     QTest::newRow("update") << true << 0 << "5.7.0"
-                            << "Update successfully!";
+                            << "Update successfully!" << -1;
     QTest::newRow("restore") << false << 1 << "5.6.2"
-                             << "Restored successfully!";
+                             << "Restored successfully!" << -1;
+    QTest::newRow("update, French meanwhile") << true << 0 << "5.7.0"
+                                              << "Update successfully!" << 4;
+    QTest::newRow("restore, Russian meanwhile") << false << 1 << "5.6.2"
+                                                << "Restored successfully!" << 3;
 }
 
 void tst_MainWindow::catalogOperation()
@@ -528,11 +542,15 @@ void tst_MainWindow::catalogOperation()
     QFETCH(int, index);
     QFETCH(QString, version);
     QFETCH(QString, success);
+    QFETCH(int, language);
 
     auto adapter = plugAdapter(adapterAt(5, 6, 0));
     makeWindow();
     waitConnected();
     widget<QComboBox>("comboBox_Version")->setCurrentIndex(index);
+    // The line of the running operation, kept as it is whatever the language becomes.
+    const QString running =
+        (update ? shown("Update Firmware") : shown("Restore Defaults")) + QStringLiteral("...");
 
     // Connected after the window, so each record sees the state the window has just set.
     struct State
@@ -556,6 +574,8 @@ void tst_MainWindow::catalogOperation()
             flash.append(State{current, total, controls(),
                                widget<QToolButton>("toolButton_Settings")->isEnabled(),
                                widget<QLabel>("label_CurrentVersion")->text()});
+            if (language >= 0)
+                widget<QComboBox>("comboBox_Languages")->setCurrentIndex(language);
         },
         Qt::QueuedConnection);
     connect(
@@ -575,8 +595,6 @@ void tst_MainWindow::catalogOperation()
     QVERIFY(!downloadMaxima.isEmpty());
     QCOMPARE(downloadMaxima.last(), int(firmware(version).size()));
     QVERIFY(flash.size() > 10);
-    const QString running =
-        (update ? shown("Update Firmware") : shown("Restore Defaults")) + QStringLiteral("...");
     for (int i = 0; i + 1 < flash.size(); ++i) {
         QVERIFY2(!flash[i].controls && !flash[i].settings, qPrintable(QString::number(i)));
         QCOMPARE(flash[i].label, running);
@@ -646,7 +664,9 @@ void tst_MainWindow::fileOperation()
     QCOMPARE(m_dialogCalls[0].folder,
              QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
     QVERIFY(messages()->isVisible());
-    QCOMPARE(messageText(), QStringLiteral("Version:%1\nFirmware:%2").arg(version, path));
+    QCOMPARE(messageText(), shown("Version: %1").arg(version) + '\n' +
+                                shown("Firmware: %1").arg(QFileInfo(path).fileName()));
+    QCOMPARE(messages()->findChild<QTextBrowser *>()->toolTip(), QDir::toNativeSeparators(path));
     auto *button = messages()->findChild<QPushButton *>(update ? "pushButton_MsgUpdate"
                                                                : "pushButton_MsgRestore");
     QVERIFY(button->isVisible());
@@ -1070,13 +1090,33 @@ void tst_MainWindow::firstRunErrorClosesOnOk()
     QVERIFY(!m_device->isBusy());
 }
 
+void tst_MainWindow::changeLog_data()
+{
+    QTest::addColumn<QString>("info");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("entries") << "Fixes;More fixes for %1"
+                             << "5.6.2\nFixes\nMore fixes for 5.6.2";
+    QTest::newRow("empty entries") << ";Fixes; ;"
+                                   << "5.6.2\nFixes";
+    // The server's text is data: markup shows as it comes and no link is made.
+    QTest::newRow("markup") << "<b>Faster</b>;<a href=\"http://example.com\">notes</a><br>"
+                            << "5.6.2\n<b>Faster</b>\n<a href=\"http://example.com\">notes</a><br>";
+}
+
 void tst_MainWindow::changeLog()
 {
+    QFETCH(QString, info);
+    QFETCH(QString, text);
+    serveCatalog({QStringLiteral("5.7.0"), QStringLiteral("5.6.2")}, Mode::Body, info);
     makeWindow();
     dismissMessage();
     widget<QComboBox>("comboBox_Version")->setCurrentIndex(1);
     widget<QToolButton>("toolButton_VersionInfo")->click();
-    QVERIFY(messageShown("Version Change LOG", "Fixes\nMore fixes for 5.6.2"));
+    QVERIFY(messages()->isVisible());
+    QCOMPARE(messageTitle(), shown("Version Change LOG"));
+    QCOMPARE(messageText(), text);
+    const QTextDocument *document = messages()->findChild<QTextBrowser *>()->document();
+    QVERIFY(!document->toHtml().contains(QStringLiteral("<a href")));
 }
 
 void tst_MainWindow::compareVersionSlot()
@@ -1127,6 +1167,32 @@ void tst_MainWindow::languages()
     QCOMPARE(messageText(), QStringLiteral("fail to connect to cloud servers"));
 }
 
+void tst_MainWindow::languageFont_data()
+{
+    QTest::addColumn<QList<int>>("choices");
+    QTest::addColumn<QString>("family");
+    QTest::newRow("French") << QList<int>{4} << "Arbutus Slab";
+    QTest::newRow("Russian") << QList<int>{3} << "Consolas";
+    QTest::newRow("back to English") << QList<int>{4, 0} << "Microsoft Sans Serif";
+}
+
+// Style sheet rules size these widgets' fonts; the family must follow the language all the same.
+void tst_MainWindow::languageFont()
+{
+    QFETCH(QList<int>, choices);
+    QFETCH(QString, family);
+    makeWindow();
+    for (int index : choices)
+        widget<QComboBox>("comboBox_Languages")->setCurrentIndex(index);
+    const QList<QWidget *> widgets{widget<QLabel>("label_Title"), widget<QLabel>("label_Info"),
+                                   widget<QPushButton>("pushButton_Update"),
+                                   widget<QComboBox>("comboBox_Languages"),
+                                   messages()->findChild<QPushButton *>("pushButton_MsgOK")};
+    for (QWidget *shown : widgets)
+        QVERIFY2(QFontInfo(shown->font()).family() == family,
+                 qPrintable(shown->objectName() + ": " + QFontInfo(shown->font()).family()));
+}
+
 void tst_MainWindow::unknownStoredLanguage()
 {
     QDir().mkpath(dataPath());
@@ -1158,14 +1224,28 @@ void tst_MainWindow::saveBackup_data()
 {
     QTest::addColumn<qsizetype>("size");
     QTest::addColumn<qsizetype>("fileSize");
-    QTest::newRow("V2") << BackupFile::kImageSizeV2 << qsizetype(245776);
-    QTest::newRow("V1") << BackupFile::kImageSizeV1 << qsizetype(114704);
+    QTest::addColumn<QString>("answer"); // the name given in the save dialog
+    QTest::addColumn<QString>("written");
+    QTest::newRow("V2") << BackupFile::kImageSizeV2 << qsizetype(245776) << "adapter.bkp"
+                        << "adapter.bkp";
+    QTest::newRow("V1") << BackupFile::kImageSizeV1 << qsizetype(114704) << "adapter.BKP"
+                        << "adapter.BKP";
+    QTest::newRow("no suffix") << BackupFile::kImageSizeV2 << qsizetype(245776) << "mybackup"
+                               << "mybackup.bkp";
+    QTest::newRow("dotted folder")
+        << BackupFile::kImageSizeV2 << qsizetype(245776) << "my.folder/mybackup"
+        << "my.folder/mybackup.bkp";
+    QTest::newRow("other suffix") << BackupFile::kImageSizeV2 << qsizetype(245776) << "mybackup.old"
+                                  << "mybackup.old";
 }
 
 void tst_MainWindow::saveBackup()
 {
     QFETCH(qsizetype, size);
     QFETCH(qsizetype, fileSize);
+    QFETCH(QString, answer);
+    QFETCH(QString, written);
+    QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("my.folder")));
     plugAdapter(adapterAt(5, 6, 0));
     makeWindow();
     waitConnected();
@@ -1180,8 +1260,7 @@ void tst_MainWindow::saveBackup()
     emit m_device->dataBackupProgressChanged(52, size, buffer.data());
     QTRY_VERIFY(!m_settings->isEnabled());
 
-    const QString path = m_dir->filePath(QStringLiteral("adapter.bkp"));
-    m_fileAnswers << path;
+    m_fileAnswers << m_dir->filePath(answer);
     emit m_device->dataBackupProgressChanged(size, size, buffer.data());
     QTRY_VERIFY(messageShown("HalVern Firmware Tool", "successfully!"));
     QCOMPARE(m_dialogCalls.size(), 1);
@@ -1191,8 +1270,9 @@ void tst_MainWindow::saveBackup()
     QVERIFY(m_settings->isEnabled());
     QVERIFY(!m_settings->isVisible());
 
-    const QByteArray file = readFile(path);
+    const QByteArray file = readFile(m_dir->filePath(written));
     QCOMPARE(file.size(), fileSize);
+    QCOMPARE(QFile::exists(m_dir->filePath(answer)), answer == written);
     const BackupFile::Contents contents = BackupFile::decode(file, m_device->serialNumber());
     QCOMPARE(contents.check, BackupFile::Check::Valid);
     QCOMPARE(contents.content.first(size), image);

@@ -383,7 +383,7 @@ void tst_MainWindowForm::retranslateTexts()
     QCOMPARE(m_ui.pushButton_Update->text(), QStringLiteral("<Update Firmware>"));
     QCOMPARE(m_ui.pushButton_Restore->text(), QStringLiteral("<Restore Defaults>"));
     QCOMPARE(m_ui.label_Copyright->text(),
-             QStringLiteral("<<html><head/><body><p><br/></p></body></html>>"));
+             QStringLiteral("<html><head/><body><p><br/></p></body></html>"));
     const QStringList languages{"<English>", "<Chinese>", "<Japanese>", "<Russian>", "<French>"};
     for (int i = 0; i < languages.size(); ++i)
         QCOMPARE(m_ui.comboBox_Languages->itemText(i), languages.at(i));

@@ -10,8 +10,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFont>
 #include <QLabel>
 #include <QListView>
@@ -165,6 +167,7 @@ void MainWindow::initWindow()
 void MainWindow::onSyncFinished()
 {
     m_ui->toolButton_Network->setEnabled(m_syncCloud->isSynced());
+    updateToolTips();
     if (m_ui->stackedWidget->currentWidget() == m_ui->page_Start)
         m_ui->stackedWidget->setCurrentWidget(m_ui->page_Unconnected);
     // Made here so device errors reach the user only once the catalog fetch has ended; unique,
@@ -186,6 +189,7 @@ void MainWindow::onDeviceConnectStatusChanged(bool connected, DeviceFlash::Halve
         // A copy belongs to the adapter that was pulled out.
         m_pendingRecovery.reset();
         m_layoutChange = 0;
+        m_operation = Operation::None;
         return;
     }
     m_ui->progressBar->setValue(0);
@@ -260,6 +264,7 @@ void MainWindow::onDeviceError(DeviceFlash::DeviceError error)
 {
     m_settingsDialog->setProgress(0, 0);
     m_ui->progressBar->hide();
+    m_operation = Operation::None;
 
     QString text;
     switch (error) {
@@ -421,6 +426,7 @@ void MainWindow::startCatalogOperation(bool update)
     m_ui->progressBar->show();
     enableFlowControls(false);
     markOperationStarted();
+    m_operation = update ? Operation::Update : Operation::Restore;
     if (update)
         m_device->updateFirmware(path, version);
     else
@@ -441,10 +447,10 @@ void MainWindow::openFirmwareFile()
         return;
     }
     firmwareFileVersion = *version;
-    const QString text =
-        QStringLiteral("%1:%2\n%3:%4")
-            .arg(tr("Version"), firmwareFileVersion, tr("Firmware"), firmwareFilePath);
-    m_messageDialog->showNotification(text, true);
+    // The name alone fits the dialog; the folder is there on demand.
+    const QString text = tr("Version: %1").arg(firmwareFileVersion) + QLatin1Char('\n') +
+                         tr("Firmware: %1").arg(QFileInfo(firmwareFilePath).fileName());
+    m_messageDialog->showNotification(text, true, QDir::toNativeSeparators(firmwareFilePath));
 }
 
 void MainWindow::onUpdateFirmwareButtonClicked()
@@ -494,6 +500,7 @@ void MainWindow::startFileOperation(bool update)
     m_ui->label_CurrentVersion->setText(label + QLatin1Char(' ') + version + QStringLiteral("..."));
     m_ui->progressBar->setToolTip(label);
     markOperationStarted();
+    m_operation = update ? Operation::Update : Operation::Restore;
     if (update)
         m_device->updateFirmware(path, version);
     else
@@ -547,28 +554,34 @@ void MainWindow::onFlashProgressChanged(qlonglong current, qlonglong total)
     if (m_ui->label_CurrentVersion->text() == tr("Keeping a copy of the settings..."))
         m_ui->label_CurrentVersion->setText(m_lineBeforeCopy);
     onProgressChanged(current, total);
-    const bool done = current == total;
-    if (done) {
-        QString text = m_ui->progressBar->toolTip() == m_ui->pushButton_Update->text()
-                           ? tr("Update successfully!")
-                           : tr("Restored successfully!");
-        if (m_layoutChange != 0)
-            text += QLatin1Char('\n') + (m_layoutChange > 0
-                                             ? tr("Your settings were kept.")
-                                             : tr("The adapter has factory settings; a copy "
-                                                  "of yours is kept."));
-        m_layoutChange = 0;
-        m_messageDialog->showMessage(tr("HalVern Firmware Tool"), text);
-        applyLanguage();
+    if (current != total) {
+        enableFlowControls(false);
+        return;
     }
-    enableFlowControls(done);
+    QString text = m_operation == Operation::Update ? tr("Update successfully!")
+                                                    : tr("Restored successfully!");
+    m_operation = Operation::None;
+    if (m_layoutChange != 0)
+        text += QLatin1Char('\n') + (m_layoutChange > 0 ? tr("Your settings were kept.")
+                                                        : tr("The adapter has factory settings; "
+                                                             "a copy of yours is kept."));
+    m_layoutChange = 0;
+    m_messageDialog->showMessage(tr("HalVern Firmware Tool"), text);
+    applyLanguage();
+    enableFlowControls(true);
 }
 
 void MainWindow::onPushButtonVersionInfoClicked()
 {
-    QString log = m_syncCloud->firmwareChangeLog(m_ui->comboBox_Version->currentIndex());
-    log.replace(QLatin1Char(';'), QLatin1Char('\n'));
-    m_messageDialog->showMessage(tr("Version Change LOG"), log);
+    // The server's text is shown as it comes, never as markup: its version heads it, then
+    // one entry a line.
+    QStringList lines{m_ui->comboBox_Version->currentText()};
+    const QString log = m_syncCloud->firmwareChangeLog(m_ui->comboBox_Version->currentIndex());
+    for (const QString &entry : log.split(QLatin1Char(';'))) {
+        if (!entry.trimmed().isEmpty())
+            lines << entry.trimmed();
+    }
+    m_messageDialog->showMessage(tr("Version Change LOG"), lines.join(QLatin1Char('\n')));
 }
 
 void MainWindow::onSyncError(SyncCloud::SyncError error)
@@ -620,7 +633,10 @@ void MainWindow::saveBackup(qlonglong current, qlonglong total, char *backupData
         m_settingsDialog->setEnabled(false);
         return;
     }
-    const QString path = chooseFile(FileDialogKind::Save, tr("save backup"), kBackupFilter);
+    QString path = chooseFile(FileDialogKind::Save, tr("save backup"), kBackupFilter);
+    // The restore lists "*.bkp" files only: a name given without a suffix would hide there.
+    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".bkp");
     if (!path.isEmpty() && backupData && total > 0) {
         const QByteArray serial = m_device->serialNumber();
         const QByteArray image(backupData, qsizetype(total));
@@ -720,30 +736,60 @@ void MainWindow::onVersionChanged(QString version)
 void MainWindow::applyLanguage()
 {
     const int index = m_syncCloud->currentLanguage();
-    QApplication::setFont(QFont(Languages::fontFamily(index)));
-    Languages::installCatalog(*m_translator, index);
+    // Also run for every version report and at the end of each operation: catalog, fonts and
+    // forms are redone only when the language itself changes, the lines below every time.
+    const bool changed = m_appliedLanguage != index;
+    m_appliedLanguage = index;
+    if (changed) {
+        QApplication::setFont(QFont(Languages::fontFamily(index)));
+        // A widget's style sheet font is worked out from the font it had when it was polished,
+        // so the new family reaches the widgets the sheet sizes only through a new polish.
+        setStyleSheet(styleSheet());
+        Languages::installCatalog(*m_translator, index);
+    }
 
     disconnect(m_ui->comboBox_Languages, &QComboBox::currentIndexChanged, this,
                &MainWindow::onComboBoxLanguagesChanged);
-    m_ui->retranslateUi(this);
-    // The dialog's re-translation empties its title line, and this routine also runs right
-    // after a completion or catalog message has been put up: a message on screen keeps its title.
-    auto *messageTitle = m_messageDialog->findChild<QLabel *>(QStringLiteral("label_Title"));
-    const QString keptTitle =
-        messageTitle && m_messageDialog->isVisible() ? messageTitle->text() : QString();
-    m_messageDialog->retranslate();
-    if (!keptTitle.isEmpty())
-        messageTitle->setText(keptTitle);
-    m_settingsDialog->retranslate();
+    // A running operation keeps its own line until it ends.
+    const bool keepLine = m_operation != Operation::None || m_preparing;
+    const QString line = m_ui->label_CurrentVersion->text();
+    if (changed) {
+        m_ui->retranslateUi(this);
+        // The dialog's re-translation empties its title line: a message on screen keeps its
+        // title.
+        auto *messageTitle = m_messageDialog->findChild<QLabel *>(QStringLiteral("label_Title"));
+        const QString keptTitle =
+            messageTitle && m_messageDialog->isVisible() ? messageTitle->text() : QString();
+        m_messageDialog->retranslate();
+        if (!keptTitle.isEmpty())
+            messageTitle->setText(keptTitle);
+        m_settingsDialog->retranslate();
+    }
     m_ui->label_Title->setText(QStringLiteral("%1 v%2").arg(
         QCoreApplication::applicationName(), QCoreApplication::applicationVersion()));
     m_ui->label_ProductConnected->setText(QString::fromLatin1(m_device->serialNumber()).toLower());
     m_ui->label_CurrentVersion->setText(
-        QStringLiteral("%1 | %2").arg(tr("Current Firmware Version"), m_device->version()));
+        keepLine
+            ? line
+            : QStringLiteral("%1 | %2").arg(tr("Current Firmware Version"), m_device->version()));
+    updateToolTips();
     m_ui->comboBox_Languages->setCurrentIndex(index);
     connect(m_ui->comboBox_Languages, &QComboBox::currentIndexChanged, this,
             &MainWindow::onComboBoxLanguagesChanged);
     showOpenBlocker();
+}
+
+void MainWindow::updateToolTips()
+{
+    m_ui->toolButton_Network->setToolTip(m_ui->toolButton_Network->isEnabled()
+                                             ? tr("Connected to the firmware server")
+                                             : tr("No connection to the firmware server"));
+    m_ui->toolButton_VersionInfo->setToolTip(tr("Change log of this version"));
+    m_ui->toolButton_OpenFile->setToolTip(tr("Open a firmware file"));
+    m_ui->toolButton_Settings->setToolTip(tr("Settings"));
+    // Once pressed, the button tells what the close waits for instead.
+    if (m_ui->toolButton_Close->isEnabled())
+        m_ui->toolButton_Close->setToolTip(tr("Close"));
 }
 
 bool MainWindow::adapterInUse() const

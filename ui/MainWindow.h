@@ -83,6 +83,7 @@ private:
     void startDataBackup();
     void selectBootMode(int mode);
     void applyLanguage();
+    void updateToolTips();
 
     // A device operation may start only while no other runs; tells the user otherwise.
     bool refuseWhileBusy();
@@ -118,6 +119,12 @@ private:
     std::unique_ptr<Ui::MainWindow> m_ui;
     QString firmwareFilePath;
     QString firmwareFileVersion;
+
+    // The flash write the window started: its outcome message names it whatever the language
+    // has become meanwhile, and its line stays until it ends.
+    enum class Operation { None, Update, Restore };
+    Operation m_operation = Operation::None;
+    std::optional<int> m_appliedLanguage;
 
     FileDialog m_fileDialog;
     // Set from a launch until the device reports idle: the task sets the busy flag only once it

@@ -181,6 +181,7 @@ void MainWindow::runRecovery(const DeviceFlash::SafetyCopy &copy, const QString 
     m_ui->progressBar->show();
     enableFlowControls(false);
     markOperationStarted();
+    m_operation = Operation::Restore;
     m_device->restoreSafetyCopy(copy, path, version);
 }
 

@@ -51,14 +51,15 @@ void MessageDialog::showMessage(const QString &title, const QString &text)
         showLastPending();
 }
 
-void MessageDialog::showNotification(const QString &text, bool showUpdateButton)
+void MessageDialog::showNotification(const QString &text, bool showUpdateButton,
+                                     const QString &toolTip)
 {
     m_notifying = true;
     m_ui->label_Title->setText(tr("Notification"));
     m_ui->pushButton_MsgOK->hide();
     m_ui->pushButton_MsgRestore->show();
     m_ui->pushButton_MsgUpdate->setVisible(showUpdateButton);
-    m_ui->textBrowser->setText(text);
+    showText(text, toolTip);
     show();
 }
 
@@ -68,7 +69,7 @@ int MessageDialog::execMessage(const QString &title, const QString &text)
     m_ui->pushButton_MsgRestore->hide();
     m_ui->pushButton_MsgUpdate->hide();
     m_ui->label_Title->setText(title);
-    m_ui->textBrowser->setText(text);
+    showText(text);
     show();
     m_loop.exec();
     return result();
@@ -83,9 +84,16 @@ void MessageDialog::showLastPending()
 {
     const auto [title, text] = m_pending.takeLast();
     m_ui->label_Title->setText(title);
-    m_ui->textBrowser->setText(text);
+    showText(text);
     m_timer->start(DisplayIntervalMs);
     show();
+}
+
+void MessageDialog::showText(const QString &text, const QString &toolTip)
+{
+    // Plain always: texts carry file names and the server's change logs, never markup.
+    m_ui->textBrowser->setPlainText(text);
+    m_ui->textBrowser->setToolTip(toolTip);
 }
 
 void MessageDialog::onOkClicked()

@@ -26,7 +26,9 @@ public:
     ~MessageDialog() override;
 
     void showMessage(const QString &title, const QString &text);
-    void showNotification(const QString &text, bool showUpdateButton);
+    // toolTip: more about the text, on demand (a file's full path).
+    void showNotification(const QString &text, bool showUpdateButton,
+                          const QString &toolTip = QString());
     int execMessage(const QString &title, const QString &text);
     void retranslate();
 
@@ -38,6 +40,7 @@ signals:
 
 private:
     void showLastPending();
+    void showText(const QString &text, const QString &toolTip = QString());
     void onOkClicked();
     void onRestoreClicked();
     void onUpdateClicked();

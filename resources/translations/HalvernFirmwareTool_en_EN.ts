@@ -19,10 +19,6 @@
         <translation>%1, firmware %2</translation>
     </message>
     <message>
-        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
-        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
-    </message>
-    <message>
         <source>A copy of your settings from %1 (firmware %2) is kept. Bring it back?</source>
         <translation>A copy of your settings from %1 (firmware %2) is kept. Bring it back?</translation>
     </message>
@@ -39,8 +35,16 @@
         <translation>Bringing your settings back...</translation>
     </message>
     <message>
+        <source>Change log of this version</source>
+        <translation>Change log of this version</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
     </message>
     <message>
         <source>Configuration lost! Please restore defaults!</source>
@@ -53,6 +57,10 @@
     <message>
         <source>Connect server error, will only use local cache firmware.</source>
         <translation>fail to connect to cloud servers</translation>
+    </message>
+    <message>
+        <source>Connected to the firmware server</source>
+        <translation>Connected to the firmware server</translation>
     </message>
     <message>
         <source>Corrupted file/Unauthorized !</source>
@@ -87,10 +95,6 @@
         <translation>Error</translation>
     </message>
     <message>
-        <source>Firmware</source>
-        <translation>Firmware</translation>
-    </message>
-    <message>
         <source>Firmware Files (*.bin *.hfw)</source>
         <translation>Firmware Files (*.bin *.hfw)</translation>
     </message>
@@ -113,6 +117,10 @@
     <message>
         <source>Firmware lost! Please update firmware!</source>
         <translation>Firmware lost! Please update firmware!</translation>
+    </message>
+    <message>
+        <source>Firmware: %1</source>
+        <translation>Firmware: %1</translation>
     </message>
     <message>
         <source>French</source>
@@ -147,12 +155,20 @@
         <translation>New Firmware Version</translation>
     </message>
     <message>
+        <source>No connection to the firmware server</source>
+        <translation>No connection to the firmware server</translation>
+    </message>
+    <message>
         <source>No copy of the settings could be kept, so nothing was changed! Please try again.</source>
         <translation>No copy of the settings could be kept, so nothing was changed! Please try again.</translation>
     </message>
     <message>
         <source>Open Firmware</source>
         <translation>Open Firmware</translation>
+    </message>
+    <message>
+        <source>Open a firmware file</source>
+        <translation>Open a firmware file</translation>
     </message>
     <message>
         <source>Release the button until the LED indicator is stable green.</source>
@@ -173,6 +189,10 @@
     <message>
         <source>Save Diagnostics</source>
         <translation>Save Diagnostics</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Settings</translation>
     </message>
     <message>
         <source>Text files (*.txt)</source>
@@ -247,12 +267,12 @@
         <translation>Update successfully!</translation>
     </message>
     <message>
-        <source>Version</source>
-        <translation>Version</translation>
-    </message>
-    <message>
         <source>Version Change LOG</source>
         <translation>Version ChangeLog</translation>
+    </message>
+    <message>
+        <source>Version: %1</source>
+        <translation>Version: %1</translation>
     </message>
     <message>
         <source>Waring</source>
@@ -290,8 +310,8 @@
 <context>
     <name>MessageDialog</name>
     <message>
-        <source>Dialog</source>
-        <translation>Dialog</translation>
+        <source>Close</source>
+        <translation>Close</translation>
     </message>
     <message>
         <source>Notification</source>
@@ -332,16 +352,16 @@
         <translation>Boot Mode(No Controller)</translation>
     </message>
     <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
         <source>Data Backup</source>
         <translation>Data Backup</translation>
     </message>
     <message>
         <source>Data Restore</source>
         <translation>Data Restore</translation>
-    </message>
-    <message>
-        <source>Dialog</source>
-        <translation>Dialog</translation>
     </message>
     <message>
         <source>PS4(PC)</source>

@@ -19,32 +19,36 @@
         <translation>%1, firmware %2</translation>
     </message>
     <message>
-        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
-        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
-    </message>
-    <message>
         <source>A copy of your settings from %1 (firmware %2) is kept. Bring it back?</source>
-        <translation>Une copie de vos paramètres du %1 (firmware %2) est conservée. La rétablir ?</translation>
+        <translation>Une copie de vos paramètres du %1 (firmware %2) est conservée. La rétablir ?</translation>
     </message>
     <message>
         <source>A copy of your settings is kept; it is offered when the adapter connects again.</source>
-        <translation>Une copie de vos paramètres est conservée ; elle sera proposée à la prochaine connexion de l'adaptateur.</translation>
+        <translation>Une copie de vos paramètres est conservée ; elle sera proposée à la prochaine connexion de l'adaptateur.</translation>
     </message>
     <message>
         <source>Backup read failure! Please try again.</source>
-        <translation>Échec de la lecture de la sauvegarde ! Réessayez.</translation>
+        <translation>Échec de la lecture de la sauvegarde ! Réessayez.</translation>
     </message>
     <message>
         <source>Bringing your settings back...</source>
         <translation>Rétablissement de vos paramètres...</translation>
     </message>
     <message>
+        <source>Change log of this version</source>
+        <translation>Journal des modifications de cette version</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
     </message>
     <message>
+        <source>Close</source>
+        <translation>Fermer</translation>
+    </message>
+    <message>
         <source>Configuration lost! Please restore defaults!</source>
-        <translation>Configuration perdue ! Veuillez restaurer les paramètres par défaut !</translation>
+        <translation>Configuration perdue ! Veuillez restaurer les paramètres par défaut !</translation>
     </message>
     <message>
         <source>Connect HalVern M7 to PC while holding the button.</source>
@@ -55,8 +59,12 @@
         <translation>Connexion au serveur impossible, seuls les firmwares en cache seront utilisés.</translation>
     </message>
     <message>
+        <source>Connected to the firmware server</source>
+        <translation>Connecté au serveur de firmwares</translation>
+    </message>
+    <message>
         <source>Corrupted file/Unauthorized !</source>
-        <translation>Fichier corrompu ou non autorisé !</translation>
+        <translation>Fichier corrompu ou non autorisé !</translation>
     </message>
     <message>
         <source>Current Firmware Version</source>
@@ -64,11 +72,11 @@
     </message>
     <message>
         <source>Data restore needs firmware 5.5.0 or newer! Please update firmware.</source>
-        <translation>La restauration des données nécessite le firmware 5.5.0 ou plus récent ! Mettez à jour le firmware.</translation>
+        <translation>La restauration des données nécessite le firmware 5.5.0 ou plus récent ! Mettez à jour le firmware.</translation>
     </message>
     <message>
         <source>Empty file or wrong version!</source>
-        <translation>Fichier vide ou version incorrecte !</translation>
+        <translation>Fichier vide ou version incorrecte !</translation>
     </message>
     <message>
         <source>English</source>
@@ -76,19 +84,15 @@
     </message>
     <message>
         <source>Erase all data?</source>
-        <translation>Effacer toutes les données ?</translation>
+        <translation>Effacer toutes les données ?</translation>
     </message>
     <message>
         <source>Erase flash failure!</source>
-        <translation>Échec de l'effacement de la mémoire flash !</translation>
+        <translation>Échec de l'effacement de la mémoire flash !</translation>
     </message>
     <message>
         <source>Error</source>
         <translation>Erreur</translation>
-    </message>
-    <message>
-        <source>Firmware</source>
-        <translation>Firmware</translation>
     </message>
     <message>
         <source>Firmware Files (*.bin *.hfw)</source>
@@ -100,7 +104,7 @@
     </message>
     <message>
         <source>Firmware data empty!</source>
-        <translation>Fichier de firmware vide !</translation>
+        <translation>Fichier de firmware vide !</translation>
     </message>
     <message>
         <source>Firmware downloading...</source>
@@ -108,11 +112,15 @@
     </message>
     <message>
         <source>Firmware file too large! Please choose another firmware.</source>
-        <translation>Fichier de firmware trop volumineux ! Choisissez un autre firmware.</translation>
+        <translation>Fichier de firmware trop volumineux ! Choisissez un autre firmware.</translation>
     </message>
     <message>
         <source>Firmware lost! Please update firmware!</source>
-        <translation>Firmware perdu ! Veuillez mettre à jour le firmware !</translation>
+        <translation>Firmware perdu ! Veuillez mettre à jour le firmware !</translation>
+    </message>
+    <message>
+        <source>Firmware: %1</source>
+        <translation>Firmware : %1</translation>
     </message>
     <message>
         <source>French</source>
@@ -128,11 +136,11 @@
     </message>
     <message>
         <source>Hardware failure!</source>
-        <translation>Défaillance matérielle !</translation>
+        <translation>Défaillance matérielle !</translation>
     </message>
     <message>
         <source>Invalid backup file! Please choose another backup.</source>
-        <translation>Fichier de sauvegarde non valide ! Choisissez une autre sauvegarde.</translation>
+        <translation>Fichier de sauvegarde non valide ! Choisissez une autre sauvegarde.</translation>
     </message>
     <message>
         <source>Japanese</source>
@@ -147,12 +155,20 @@
         <translation>Nouvelle version du firmware</translation>
     </message>
     <message>
+        <source>No connection to the firmware server</source>
+        <translation>Pas de connexion au serveur de firmwares</translation>
+    </message>
+    <message>
         <source>No copy of the settings could be kept, so nothing was changed! Please try again.</source>
-        <translation>Aucune copie des paramètres n'a pu être conservée, rien n'a donc été modifié ! Veuillez réessayer.</translation>
+        <translation>Aucune copie des paramètres n'a pu être conservée, rien n'a donc été modifié ! Veuillez réessayer.</translation>
     </message>
     <message>
         <source>Open Firmware</source>
         <translation>Open Firmware</translation>
+    </message>
+    <message>
+        <source>Open a firmware file</source>
+        <translation>Ouvrir un fichier de firmware</translation>
     </message>
     <message>
         <source>Release the button until the LED indicator is stable green.</source>
@@ -160,11 +176,11 @@
     </message>
     <message>
         <source>Restore Defaults</source>
-        <translation>Restaurer les paramètres</translation>
+        <translation>Restaurer les paramètres d'usine</translation>
     </message>
     <message>
         <source>Restored successfully!</source>
-        <translation>Restauration réussie !</translation>
+        <translation>Restauration réussie !</translation>
     </message>
     <message>
         <source>Russian</source>
@@ -175,16 +191,20 @@
         <translation>Enregistrer le diagnostic</translation>
     </message>
     <message>
+        <source>Settings</source>
+        <translation>Paramètres</translation>
+    </message>
+    <message>
         <source>Text files (*.txt)</source>
         <translation>Fichiers texte (*.txt)</translation>
     </message>
     <message>
         <source>The adapter could not be read completely! Please plug it in again.</source>
-        <translation>L'adaptateur n'a pas pu être lu entièrement ! Veuillez le rebrancher.</translation>
+        <translation>L'adaptateur n'a pas pu être lu entièrement ! Veuillez le rebrancher.</translation>
     </message>
     <message>
         <source>The adapter has factory settings; a copy of yours is kept.</source>
-        <translation>L'adaptateur a les paramètres d'usine ; une copie des vôtres est conservée.</translation>
+        <translation>L'adaptateur a les paramètres d'usine ; une copie des vôtres est conservée.</translation>
     </message>
     <message>
         <source>The adapter is attached, but another program is using it. Close that program, then plug the adapter in again.</source>
@@ -192,7 +212,7 @@
     </message>
     <message>
         <source>The adapter is attached, but it cannot be opened: %1</source>
-        <translation>L'adaptateur est branché, mais il ne peut pas être ouvert : %1</translation>
+        <translation>L'adaptateur est branché, mais il ne peut pas être ouvert : %1</translation>
     </message>
     <message>
         <source>The adapter is attached, but this user may not open it. Install the tool's package (or its udev rule), then plug the adapter in again.</source>
@@ -200,11 +220,11 @@
     </message>
     <message>
         <source>The backup file could not be written: %1</source>
-        <translation>Impossible d'écrire le fichier de sauvegarde : %1</translation>
+        <translation>Impossible d'écrire le fichier de sauvegarde : %1</translation>
     </message>
     <message>
         <source>The file could not be written: %1</source>
-        <translation>Le fichier n'a pas pu être écrit : %1</translation>
+        <translation>Le fichier n'a pas pu être écrit : %1</translation>
     </message>
     <message>
         <source>The file holds the tool's version and system, the adapter's identity, the catalog, this run's log and the last exchanges with the adapter, which include your settings as read. Send it only to whom you want to show them.</source>
@@ -228,15 +248,15 @@
     </message>
     <message>
         <source>This firmware uses the newer flash layout: the adapter is reset to factory defaults, then your settings are brought back from a copy. Continue?</source>
-        <translation>Ce firmware utilise la nouvelle organisation de la mémoire flash : l'adaptateur est remis aux paramètres d'usine, puis vos paramètres sont rétablis depuis une copie. Continuer ?</translation>
+        <translation>Ce firmware utilise la nouvelle organisation de la mémoire flash : l'adaptateur est remis aux paramètres d'usine, puis vos paramètres sont rétablis depuis une copie. Continuer ?</translation>
     </message>
     <message>
         <source>This firmware uses the older flash layout: the adapter is reset to factory defaults and cannot take your macros. A copy of your settings is kept for a newer firmware. Continue?</source>
-        <translation>Ce firmware utilise l'ancienne organisation de la mémoire flash : l'adaptateur est remis aux paramètres d'usine et ne peut pas garder vos macros. Une copie de vos paramètres est conservée pour un firmware plus récent. Continuer ?</translation>
+        <translation>Ce firmware utilise l'ancienne organisation de la mémoire flash : l'adaptateur est remis aux paramètres d'usine et ne peut pas garder vos macros. Une copie de vos paramètres est conservée pour un firmware plus récent. Continuer ?</translation>
     </message>
     <message>
         <source>Unknown device error %1!</source>
-        <translation>Erreur d'appareil inconnue %1 !</translation>
+        <translation>Erreur d'appareil inconnue %1 !</translation>
     </message>
     <message>
         <source>Update Firmware</source>
@@ -244,15 +264,15 @@
     </message>
     <message>
         <source>Update successfully!</source>
-        <translation>Mise à jour réussie !</translation>
-    </message>
-    <message>
-        <source>Version</source>
-        <translation>Version</translation>
+        <translation>Mise à jour réussie !</translation>
     </message>
     <message>
         <source>Version Change LOG</source>
         <translation>Journal des modifications</translation>
+    </message>
+    <message>
+        <source>Version: %1</source>
+        <translation>Version : %1</translation>
     </message>
     <message>
         <source>Waring</source>
@@ -260,11 +280,11 @@
     </message>
     <message>
         <source>When you first install HalVern Firmware Tool must connect network, and restart HalVern Firmware Tool.</source>
-        <translation>Au premier lancement, HalVern Firmware Tool a besoin du réseau : connectez-vous et redémarrez-le.</translation>
+        <translation>Au premier lancement, HalVern Firmware Tool a besoin du réseau : connectez-vous et redémarrez-le.</translation>
     </message>
     <message>
         <source>Write flash failure! Please try again.</source>
-        <translation>Échec de l'écriture de la mémoire flash ! Réessayez.</translation>
+        <translation>Échec de l'écriture de la mémoire flash ! Réessayez.</translation>
     </message>
     <message>
         <source>Your settings were kept.</source>
@@ -284,14 +304,14 @@
     </message>
     <message>
         <source>successfully!</source>
-        <translation>Terminé avec succès !</translation>
+        <translation>Terminé avec succès !</translation>
     </message>
 </context>
 <context>
     <name>MessageDialog</name>
     <message>
-        <source>Dialog</source>
-        <translation>Dialog</translation>
+        <source>Close</source>
+        <translation>Fermer</translation>
     </message>
     <message>
         <source>Notification</source>
@@ -303,7 +323,7 @@
     </message>
     <message>
         <source>Restore Defaults</source>
-        <translation>Restaurer les paramètres</translation>
+        <translation>Restaurer les paramètres d'usine</translation>
     </message>
     <message>
         <source>Update Firmware</source>
@@ -314,7 +334,7 @@
     <name>QObject</name>
     <message>
         <source>HalVern Firmware Tool is already running!</source>
-        <translation>HalVern Firmware Tool est déjà lancé !</translation>
+        <translation>HalVern Firmware Tool est déjà lancé !</translation>
     </message>
     <message>
         <source>Message</source>
@@ -329,7 +349,11 @@
     </message>
     <message>
         <source>Boot Mode(No Controller):</source>
-        <translation>Mode de démarrage (sans manette) :</translation>
+        <translation>Mode de démarrage (sans manette) :</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Fermer</translation>
     </message>
     <message>
         <source>Data Backup</source>
@@ -338,10 +362,6 @@
     <message>
         <source>Data Restore</source>
         <translation>Restauration des données</translation>
-    </message>
-    <message>
-        <source>Dialog</source>
-        <translation>Dialog</translation>
     </message>
     <message>
         <source>PS4(PC)</source>

@@ -19,10 +19,6 @@
         <translation>%1、ファームウェア %2</translation>
     </message>
     <message>
-        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
-        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
-    </message>
-    <message>
         <source>A copy of your settings from %1 (firmware %2) is kept. Bring it back?</source>
         <translation>%1 に保存した設定のコピー（ファームウェア %2）があります。元に戻しますか？</translation>
     </message>
@@ -39,8 +35,16 @@
         <translation>設定を元に戻しています...</translation>
     </message>
     <message>
+        <source>Change log of this version</source>
+        <translation>このバージョンの変更履歴</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>閉じる</translation>
     </message>
     <message>
         <source>Configuration lost! Please restore defaults!</source>
@@ -53,6 +57,10 @@
     <message>
         <source>Connect server error, will only use local cache firmware.</source>
         <translation>サーバーに接続できません。ローカルのキャッシュファームウェアのみを使用します。</translation>
+    </message>
+    <message>
+        <source>Connected to the firmware server</source>
+        <translation>ファームウェアサーバーに接続しています</translation>
     </message>
     <message>
         <source>Corrupted file/Unauthorized !</source>
@@ -87,10 +95,6 @@
         <translation>エラー</translation>
     </message>
     <message>
-        <source>Firmware</source>
-        <translation>ファームウェア</translation>
-    </message>
-    <message>
         <source>Firmware Files (*.bin *.hfw)</source>
         <translation>Firmware Files (*.bin *.hfw)</translation>
     </message>
@@ -113,6 +117,10 @@
     <message>
         <source>Firmware lost! Please update firmware!</source>
         <translation>ファームウェアが失われました！ファームウェアを更新してください！</translation>
+    </message>
+    <message>
+        <source>Firmware: %1</source>
+        <translation>ファームウェア：%1</translation>
     </message>
     <message>
         <source>French</source>
@@ -147,6 +155,10 @@
         <translation>新しいファームウェアバージョン</translation>
     </message>
     <message>
+        <source>No connection to the firmware server</source>
+        <translation>ファームウェアサーバーに接続していません</translation>
+    </message>
+    <message>
         <source>No copy of the settings could be kept, so nothing was changed! Please try again.</source>
         <translation>設定のコピーを保存できなかったため、何も変更していません！もう一度お試しください。</translation>
     </message>
@@ -155,8 +167,12 @@
         <translation>Open Firmware</translation>
     </message>
     <message>
+        <source>Open a firmware file</source>
+        <translation>ファームウェアファイルを開く</translation>
+    </message>
+    <message>
         <source>Release the button until the LED indicator is stable green.</source>
-        <translation>LED インジケーターが緑色で安定するまでボタンを離してください。</translation>
+        <translation>LED インジケーターが緑色に安定して点灯したら、ボタンを離してください。</translation>
     </message>
     <message>
         <source>Restore Defaults</source>
@@ -173,6 +189,10 @@
     <message>
         <source>Save Diagnostics</source>
         <translation>診断情報を保存</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>設定</translation>
     </message>
     <message>
         <source>Text files (*.txt)</source>
@@ -247,12 +267,12 @@
         <translation>更新に成功しました！</translation>
     </message>
     <message>
-        <source>Version</source>
-        <translation>バージョン</translation>
-    </message>
-    <message>
         <source>Version Change LOG</source>
         <translation>バージョン変更履歴</translation>
+    </message>
+    <message>
+        <source>Version: %1</source>
+        <translation>バージョン：%1</translation>
     </message>
     <message>
         <source>Waring</source>
@@ -290,8 +310,8 @@
 <context>
     <name>MessageDialog</name>
     <message>
-        <source>Dialog</source>
-        <translation>Dialog</translation>
+        <source>Close</source>
+        <translation>閉じる</translation>
     </message>
     <message>
         <source>Notification</source>
@@ -332,16 +352,16 @@
         <translation>起動モード（コントローラーなし）：</translation>
     </message>
     <message>
+        <source>Close</source>
+        <translation>閉じる</translation>
+    </message>
+    <message>
         <source>Data Backup</source>
         <translation>データバックアップ</translation>
     </message>
     <message>
         <source>Data Restore</source>
         <translation>データ復元</translation>
-    </message>
-    <message>
-        <source>Dialog</source>
-        <translation>Dialog</translation>
     </message>
     <message>
         <source>PS4(PC)</source>

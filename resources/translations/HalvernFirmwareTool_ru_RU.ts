@@ -19,10 +19,6 @@
         <translation>%1, прошивка %2</translation>
     </message>
     <message>
-        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
-        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
-    </message>
-    <message>
         <source>A copy of your settings from %1 (firmware %2) is kept. Bring it back?</source>
         <translation>Сохранена копия ваших настроек от %1 (прошивка %2). Вернуть её?</translation>
     </message>
@@ -39,8 +35,16 @@
         <translation>Возврат ваших настроек...</translation>
     </message>
     <message>
+        <source>Change log of this version</source>
+        <translation>Список изменений этой версии</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Закрыть</translation>
     </message>
     <message>
         <source>Configuration lost! Please restore defaults!</source>
@@ -53,6 +57,10 @@
     <message>
         <source>Connect server error, will only use local cache firmware.</source>
         <translation>Нет связи с сервером, будут использованы только сохранённые прошивки.</translation>
+    </message>
+    <message>
+        <source>Connected to the firmware server</source>
+        <translation>Сервер прошивок доступен</translation>
     </message>
     <message>
         <source>Corrupted file/Unauthorized !</source>
@@ -87,10 +95,6 @@
         <translation>Ошибка</translation>
     </message>
     <message>
-        <source>Firmware</source>
-        <translation>Прошивка</translation>
-    </message>
-    <message>
         <source>Firmware Files (*.bin *.hfw)</source>
         <translation>Firmware Files (*.bin *.hfw)</translation>
     </message>
@@ -113,6 +117,10 @@
     <message>
         <source>Firmware lost! Please update firmware!</source>
         <translation>Прошивка потеряна! Обновите прошивку!</translation>
+    </message>
+    <message>
+        <source>Firmware: %1</source>
+        <translation>Прошивка: %1</translation>
     </message>
     <message>
         <source>French</source>
@@ -147,6 +155,10 @@
         <translation>Новая версия прошивки</translation>
     </message>
     <message>
+        <source>No connection to the firmware server</source>
+        <translation>Нет связи с сервером прошивок</translation>
+    </message>
+    <message>
         <source>No copy of the settings could be kept, so nothing was changed! Please try again.</source>
         <translation>Не удалось сохранить копию настроек, поэтому ничего не изменено! Повторите попытку.</translation>
     </message>
@@ -155,12 +167,16 @@
         <translation>Open Firmware</translation>
     </message>
     <message>
+        <source>Open a firmware file</source>
+        <translation>Открыть файл прошивки</translation>
+    </message>
+    <message>
         <source>Release the button until the LED indicator is stable green.</source>
         <translation>Отпустите кнопку, когда индикатор будет ровно гореть зелёным.</translation>
     </message>
     <message>
         <source>Restore Defaults</source>
-        <translation>Сброс настроек</translation>
+        <translation>Восстановить заводские настройки</translation>
     </message>
     <message>
         <source>Restored successfully!</source>
@@ -173,6 +189,10 @@
     <message>
         <source>Save Diagnostics</source>
         <translation>Сохранить диагностику</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Настройки</translation>
     </message>
     <message>
         <source>Text files (*.txt)</source>
@@ -212,7 +232,7 @@
     </message>
     <message>
         <source>The firmware %1 is not at hand. Open it with the file button, then press Restore Defaults to bring your settings back.</source>
-        <translation>Прошивки %1 нет под рукой. Откройте её кнопкой файла, затем нажмите «Восстановить заводские», чтобы вернуть настройки.</translation>
+        <translation>Прошивки %1 нет под рукой. Откройте её кнопкой файла, затем нажмите «Восстановить заводские настройки», чтобы вернуть настройки.</translation>
     </message>
     <message>
         <source>The firmware downloaded and checksum error.</source>
@@ -247,12 +267,12 @@
         <translation>Обновление выполнено!</translation>
     </message>
     <message>
-        <source>Version</source>
-        <translation>Версия</translation>
-    </message>
-    <message>
         <source>Version Change LOG</source>
         <translation>Список изменений</translation>
+    </message>
+    <message>
+        <source>Version: %1</source>
+        <translation>Версия: %1</translation>
     </message>
     <message>
         <source>Waring</source>
@@ -290,8 +310,8 @@
 <context>
     <name>MessageDialog</name>
     <message>
-        <source>Dialog</source>
-        <translation>Dialog</translation>
+        <source>Close</source>
+        <translation>Закрыть</translation>
     </message>
     <message>
         <source>Notification</source>
@@ -303,7 +323,7 @@
     </message>
     <message>
         <source>Restore Defaults</source>
-        <translation>Сброс настроек</translation>
+        <translation>Восстановить заводские настройки</translation>
     </message>
     <message>
         <source>Update Firmware</source>
@@ -332,16 +352,16 @@
         <translation>Режим запуска (без геймпада):</translation>
     </message>
     <message>
+        <source>Close</source>
+        <translation>Закрыть</translation>
+    </message>
+    <message>
         <source>Data Backup</source>
         <translation>Резервная копия</translation>
     </message>
     <message>
         <source>Data Restore</source>
         <translation>Восстановление данных</translation>
-    </message>
-    <message>
-        <source>Dialog</source>
-        <translation>Dialog</translation>
     </message>
     <message>
         <source>PS4(PC)</source>

@@ -19,10 +19,6 @@
         <translation>%1，固件 %2</translation>
     </message>
     <message>
-        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
-        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;&lt;br/&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
-    </message>
-    <message>
         <source>A copy of your settings from %1 (firmware %2) is kept. Bring it back?</source>
         <translation>已保存您在 %1 的设置副本（固件 %2）。是否恢复？</translation>
     </message>
@@ -39,8 +35,16 @@
         <translation>正在恢复您的设置...</translation>
     </message>
     <message>
+        <source>Change log of this version</source>
+        <translation>此版本的更新日志</translation>
+    </message>
+    <message>
         <source>Chinese</source>
         <translation>中文</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
     </message>
     <message>
         <source>Configuration lost! Please restore defaults!</source>
@@ -53,6 +57,10 @@
     <message>
         <source>Connect server error, will only use local cache firmware.</source>
         <translation>连接服务器失败，将只使用本地缓存的固件。</translation>
+    </message>
+    <message>
+        <source>Connected to the firmware server</source>
+        <translation>已连接固件服务器</translation>
     </message>
     <message>
         <source>Corrupted file/Unauthorized !</source>
@@ -87,10 +95,6 @@
         <translation>错误</translation>
     </message>
     <message>
-        <source>Firmware</source>
-        <translation>固件</translation>
-    </message>
-    <message>
         <source>Firmware Files (*.bin *.hfw)</source>
         <translation>Firmware Files (*.bin *.hfw)</translation>
     </message>
@@ -113,6 +117,10 @@
     <message>
         <source>Firmware lost! Please update firmware!</source>
         <translation>固件丢失！请更新固件！</translation>
+    </message>
+    <message>
+        <source>Firmware: %1</source>
+        <translation>固件：%1</translation>
     </message>
     <message>
         <source>French</source>
@@ -147,6 +155,10 @@
         <translation>新固件版本</translation>
     </message>
     <message>
+        <source>No connection to the firmware server</source>
+        <translation>未连接固件服务器</translation>
+    </message>
+    <message>
         <source>No copy of the settings could be kept, so nothing was changed! Please try again.</source>
         <translation>无法保存设置副本，因此未做任何更改！请重试。</translation>
     </message>
@@ -155,8 +167,12 @@
         <translation>Open Firmware</translation>
     </message>
     <message>
+        <source>Open a firmware file</source>
+        <translation>打开固件文件</translation>
+    </message>
+    <message>
         <source>Release the button until the LED indicator is stable green.</source>
-        <translation>松开按钮，直到指示灯稳定显示绿色。</translation>
+        <translation>指示灯稳定显示绿色后，松开按钮。</translation>
     </message>
     <message>
         <source>Restore Defaults</source>
@@ -173,6 +189,10 @@
     <message>
         <source>Save Diagnostics</source>
         <translation>保存诊断信息</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>设置</translation>
     </message>
     <message>
         <source>Text files (*.txt)</source>
@@ -212,7 +232,7 @@
     </message>
     <message>
         <source>The firmware %1 is not at hand. Open it with the file button, then press Restore Defaults to bring your settings back.</source>
-        <translation>没有固件 %1。请用文件按钮打开它，然后按“恢复默认设置”以恢复您的设置。</translation>
+        <translation>没有固件 %1。请用文件按钮打开它，然后按“恢复默认”以恢复您的设置。</translation>
     </message>
     <message>
         <source>The firmware downloaded and checksum error.</source>
@@ -247,12 +267,12 @@
         <translation>更新成功！</translation>
     </message>
     <message>
-        <source>Version</source>
-        <translation>版本</translation>
-    </message>
-    <message>
         <source>Version Change LOG</source>
         <translation>版本更新日志</translation>
+    </message>
+    <message>
+        <source>Version: %1</source>
+        <translation>版本：%1</translation>
     </message>
     <message>
         <source>Waring</source>
@@ -290,8 +310,8 @@
 <context>
     <name>MessageDialog</name>
     <message>
-        <source>Dialog</source>
-        <translation>Dialog</translation>
+        <source>Close</source>
+        <translation>关闭</translation>
     </message>
     <message>
         <source>Notification</source>
@@ -332,16 +352,16 @@
         <translation>启动模式（无手柄）：</translation>
     </message>
     <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
         <source>Data Backup</source>
         <translation>数据备份</translation>
     </message>
     <message>
         <source>Data Restore</source>
         <translation>数据恢复</translation>
-    </message>
-    <message>
-        <source>Dialog</source>
-        <translation>Dialog</translation>
     </message>
     <message>
         <source>PS4(PC)</source>

@@ -8,6 +8,7 @@ compiles the .ts files into the program.
 """
 
 import os
+import re
 from xml.sax.saxutils import escape
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -68,10 +69,11 @@ TEXTS = [
     ("MainWindow", "Open Firmware", None, "Open Firmware", "Open Firmware", "Open Firmware", "Open Firmware"),
     ("MainWindow", APP, None, "HalVern 固件工具", "HalVern ファームウェアツール", "HalVern Firmware Tool", "HalVern Firmware Tool"),
     ("MainWindow", "Release the button until the LED indicator is stable green.", None,
-     "松开按钮，直到指示灯稳定显示绿色。", "LED インジケーターが緑色で安定するまでボタンを離してください。",
+     "指示灯稳定显示绿色后，松开按钮。", "LED インジケーターが緑色に安定して点灯したら、ボタンを離してください。",
      "Отпустите кнопку, когда индикатор будет ровно гореть зелёным.",
      "Relâchez le bouton lorsque le voyant reste vert."),
-    ("MainWindow", "Restore Defaults", None, "恢复默认", "初期設定に戻す", "Сброс настроек", "Restaurer les paramètres"),
+    ("MainWindow", "Restore Defaults", None, "恢复默认", "初期設定に戻す", "Восстановить заводские настройки",
+     "Restaurer les paramètres d'usine"),
     ("MainWindow", "Restored successfully!", None,
      "恢复成功！", "復元に成功しました！", "Восстановление выполнено!", "Restauration réussie !"),
     ("MainWindow", "The firmware downloaded and checksum error.", "Firmware file error!",
@@ -103,7 +105,8 @@ TEXTS = [
     ("MainWindow", "successfully!", "completed successfully!", "成功！", "成功しました！", "Выполнено успешно!", "Terminé avec succès !"),
     ("MessageDialog", "Notification", None, "通知", "通知", "Уведомление", "Notification"),
     ("MessageDialog", "OK", None, "确定", "OK", "OK", "OK"),
-    ("MessageDialog", "Restore Defaults", None, "恢复默认", "初期設定に戻す", "Сброс настроек", "Restaurer les paramètres"),
+    ("MessageDialog", "Restore Defaults", None, "恢复默认", "初期設定に戻す", "Восстановить заводские настройки",
+     "Restaurer les paramètres d'usine"),
     ("MessageDialog", "Update Firmware", None, "更新固件", "ファームウェアを更新", "Обновить прошивку", "Mettre à jour le firmware"),
     ("QObject", "Message", None, "消息", "メッセージ", "Сообщение", "Message"),
     ("QObject", "HalVern Firmware Tool is already running!", "HalVern Firmware Tool is running!",
@@ -123,15 +126,7 @@ EXTRA_TEXTS = [
     ("SettingsDialog", "Auto", None, "自动", "自動", "Авто", "Auto"),
 ] + [("SettingsDialog", mode, None, mode, mode, mode, mode)
      for mode in ("PS4(PC)", "PS5(KOVALT)", "PS5(Q4)", "SWITCH", "XB360(PC)")] + [
-    # Window titles of the frameless dialogs and an empty rich-text placeholder: never seen.
-    ("MessageDialog", "Dialog", None, "Dialog", "Dialog", "Dialog", "Dialog"),
-    ("SettingsDialog", "Dialog", None, "Dialog", "Dialog", "Dialog", "Dialog"),
-    ("MainWindow", "<html><head/><body><p><br/></p></body></html>", None,
-     "<html><head/><body><p><br/></p></body></html>", "<html><head/><body><p><br/></p></body></html>",
-     "<html><head/><body><p><br/></p></body></html>", "<html><head/><body><p><br/></p></body></html>"),
 
-    ("MainWindow", "Version", None, "版本", "バージョン", "Версия", "Version"),
-    ("MainWindow", "Firmware", None, "固件", "ファームウェア", "Прошивка", "Firmware"),
     ("MainWindow", "HalVern M7 is busy, please wait.", None,
      "HalVern M7 正忙，请稍候。", "HalVern M7 は処理中です。お待ちください。",
      "HalVern M7 занят, подождите.", "Le HalVern M7 est occupé, veuillez patienter."),
@@ -180,9 +175,9 @@ EXTRA_TEXTS = [
      "Сохранена копия ваших настроек от %1 (прошивка %2). Вернуть её?",
      "Une copie de vos paramètres du %1 (firmware %2) est conservée. La rétablir ?"),
     ("MainWindow", "The firmware %1 is not at hand. Open it with the file button, then press Restore Defaults to bring your settings back.", None,
-     "没有固件 %1。请用文件按钮打开它，然后按“恢复默认设置”以恢复您的设置。",
+     "没有固件 %1。请用文件按钮打开它，然后按“恢复默认”以恢复您的设置。",
      "ファームウェア %1 が見つかりません。ファイルボタンで開き、「初期設定に戻す」を押すと設定が戻ります。",
-     "Прошивки %1 нет под рукой. Откройте её кнопкой файла, затем нажмите «Восстановить заводские», чтобы вернуть настройки.",
+     "Прошивки %1 нет под рукой. Откройте её кнопкой файла, затем нажмите «Восстановить заводские настройки», чтобы вернуть настройки.",
      "Le firmware %1 n'est pas disponible. Ouvrez-le avec le bouton fichier, puis appuyez sur Restaurer les paramètres d'usine pour rétablir vos paramètres."),
     ("MainWindow", "Bringing your settings back...", None,
      "正在恢复您的设置...", "設定を元に戻しています...",
@@ -237,7 +232,36 @@ EXTRA_TEXTS = [
     ("SettingsDialog", "Show Log", None, "显示日志", "ログを表示", "Показать журнал", "Afficher le journal"),
     ("LogViewDialog", "Log", None, "日志", "ログ", "Журнал", "Journal"),
     ("LogViewDialog", "Find", None, "查找", "検索", "Найти", "Rechercher"),
+    ("MainWindow", "Version: %1", None, "版本：%1", "バージョン：%1", "Версия: %1", "Version : %1"),
+    ("MainWindow", "Firmware: %1", None, "固件：%1", "ファームウェア：%1", "Прошивка: %1", "Firmware : %1"),
+    # Tool tips of the buttons that show only a picture.
+    ("MainWindow", "Connected to the firmware server", None,
+     "已连接固件服务器", "ファームウェアサーバーに接続しています", "Сервер прошивок доступен",
+     "Connecté au serveur de firmwares"),
+    ("MainWindow", "No connection to the firmware server", None,
+     "未连接固件服务器", "ファームウェアサーバーに接続していません", "Нет связи с сервером прошивок",
+     "Pas de connexion au serveur de firmwares"),
+    ("MainWindow", "Change log of this version", None,
+     "此版本的更新日志", "このバージョンの変更履歴", "Список изменений этой версии",
+     "Journal des modifications de cette version"),
+    ("MainWindow", "Open a firmware file", None,
+     "打开固件文件", "ファームウェアファイルを開く", "Открыть файл прошивки", "Ouvrir un fichier de firmware"),
+    ("MainWindow", "Settings", None, "设置", "設定", "Настройки", "Paramètres"),
+    ("MainWindow", "Close", None, "关闭", "閉じる", "Закрыть", "Fermer"),
+    ("MessageDialog", "Close", None, "关闭", "閉じる", "Закрыть", "Fermer"),
+    ("SettingsDialog", "Close", None, "关闭", "閉じる", "Закрыть", "Fermer"),
 ]
+
+
+FRENCH = 4
+
+
+def french_spacing(text):
+    """A no-break space before "!", "?", ":" and ";", so the sign never starts a line alone.
+
+    Only where the sign ends a word and a sentence part: "%1:%2" or an address keeps its colon.
+    """
+    return re.sub(r"(?<=\S) ?([!?:;])(?=\s|$)", "\u00a0\\1", text)
 
 
 def write_catalog(index, file_code, language):
@@ -253,6 +277,8 @@ def write_catalog(index, file_code, language):
             translation = row[2 + index]
             if translation is None:
                 translation = row[1]
+            if index == FRENCH:
+                translation = french_spacing(translation)
             lines.append("    <message>")
             lines.append(f"        <source>{escape(row[1])}</source>")
             lines.append(f"        <translation>{escape(translation)}</translation>")
