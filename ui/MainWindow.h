@@ -61,6 +61,7 @@ private slots:
 private:
     void initWindow();
     void onSafeCloseBusyChanged(bool isBusy);
+    void showClosePending();
     void onSyncFinished();
     void onDeviceConnectStatusChanged(bool connected, DeviceFlash::Halvern device);
     void onSettingProgressChanged(qlonglong current, qlonglong total, bool dataRestore);

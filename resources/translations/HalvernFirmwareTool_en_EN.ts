@@ -160,6 +160,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>SN: %1</source>
+        <translation>SN: %1</translation>
+    </message>
+    <message>
         <source>The adapter could not be read completely! Please plug it in again.</source>
         <translation>The adapter could not be read completely! Please plug it in again.</translation>
     </message>
@@ -230,6 +234,10 @@
     <message>
         <source>Your settings were kept.</source>
         <translation>Your settings were kept.</translation>
+    </message>
+    <message>
+        <source>closing when the adapter is idle</source>
+        <translation>closing when the adapter is idle</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>

@@ -160,6 +160,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>SN: %1</source>
+        <translation>N° de série : %1</translation>
+    </message>
+    <message>
         <source>The adapter could not be read completely! Please plug it in again.</source>
         <translation>L'adaptateur n'a pas pu être lu entièrement ! Veuillez le rebrancher.</translation>
     </message>
@@ -230,6 +234,10 @@
     <message>
         <source>Your settings were kept.</source>
         <translation>Vos paramètres ont été conservés.</translation>
+    </message>
+    <message>
+        <source>closing when the adapter is idle</source>
+        <translation>fermeture dès que l’adaptateur sera libre</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>

@@ -160,6 +160,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>SN: %1</source>
+        <translation>シリアル番号：%1</translation>
+    </message>
+    <message>
         <source>The adapter could not be read completely! Please plug it in again.</source>
         <translation>アダプターを完全に読み取れませんでした！差し込み直してください。</translation>
     </message>
@@ -230,6 +234,10 @@
     <message>
         <source>Your settings were kept.</source>
         <translation>設定は保持されました。</translation>
+    </message>
+    <message>
+        <source>closing when the adapter is idle</source>
+        <translation>アダプターの処理が終わりしだい閉じます</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>

@@ -160,6 +160,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>SN: %1</source>
+        <translation>Серийный номер: %1</translation>
+    </message>
+    <message>
         <source>The adapter could not be read completely! Please plug it in again.</source>
         <translation>Не удалось полностью прочитать адаптер! Подключите его заново.</translation>
     </message>
@@ -230,6 +234,10 @@
     <message>
         <source>Your settings were kept.</source>
         <translation>Ваши настройки сохранены.</translation>
+    </message>
+    <message>
+        <source>closing when the adapter is idle</source>
+        <translation>закроется, когда адаптер освободится</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>

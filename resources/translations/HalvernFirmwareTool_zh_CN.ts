@@ -160,6 +160,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>SN: %1</source>
+        <translation>序列号：%1</translation>
+    </message>
+    <message>
         <source>The adapter could not be read completely! Please plug it in again.</source>
         <translation>无法完整读取适配器！请重新插入。</translation>
     </message>
@@ -230,6 +234,10 @@
     <message>
         <source>Your settings were kept.</source>
         <translation>您的设置已保留。</translation>
+    </message>
+    <message>
+        <source>closing when the adapter is idle</source>
+        <translation>适配器空闲后即关闭</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>
