@@ -44,6 +44,20 @@ class Widget:
         return (self.x, self.y, self.width, self.height, self.enabled)
 
 
+def luminance(colour):
+    """WCAG relative luminance of an 8-bit sRGB colour."""
+    def channel(value):
+        c = value / 255
+        return c / 12.92 if c <= 0.04045 else ((c + 0.055) / 1.055) ** 2.4
+    r, g, b = (channel(v) for v in colour)
+    return 0.2126 * r + 0.7152 * g + 0.0722 * b
+
+
+def contrast(a, b):
+    high, low = sorted((luminance(a), luminance(b)), reverse=True)
+    return (high + 0.05) / (low + 0.05)
+
+
 def unescape(text):
     return re.sub(r"\\(.)", lambda m: {"n": "\n", "t": "\t"}.get(m.group(1), m.group(1)), text)
 
@@ -267,6 +281,7 @@ class Driver:
         self.demo = self.start_demo("--describe-widgets", self.describe_path)
         self.step("catalog", self.check_catalog)
         self.step("connected", self.check_connected)
+        self.step("file-dialog", self.check_file_dialog)
         self.step("update", self.update_from_catalog)
         self.step("update-dismissed", lambda: self.dismiss_message("Update successfully!"))
         self.step("backup", self.backup)
@@ -299,6 +314,54 @@ class Driver:
         self.wait_widget("MainWindow", "page_Connected", enabled=False)
         self.wait_widget("MainWindow", "label_CurrentVersion", text="5.6.0", enabled=False)
         self.wait_widget("MainWindow", "comboBox_Version", text="5.7.3")
+
+    def text_contrast(self, shot, x, y, width, height):
+        """The contrast of a button's text: its face is the area's commonest colour, its text
+        the colour, among those covering enough of the area to be glyphs, farthest from it."""
+        result = subprocess.run(
+            ["convert", shot, "-crop", f"{width}x{height}+{x}+{y}", "+repage", "-depth", "8",
+             "-format", "%c", "histogram:info:-"],
+            capture_output=True, text=True, timeout=TOOL_TIMEOUT_S, check=True)
+        counts = []
+        for line in result.stdout.splitlines():
+            found = re.match(r"\s*(\d+):\s*\(\s*(\d+),\s*(\d+),\s*(\d+)", line)
+            if found:
+                counts.append((int(found.group(1)), tuple(int(v) for v in found.group(2, 3, 4))))
+        face = max(counts)[1]
+        enough = width * height // 500
+        return max(contrast(face, colour) for count, colour in counts if count >= enough)
+
+    def check_file_dialog(self):
+        # Qt's own file dialog opens inside the window: the window's style must not reach it.
+        self.click("MainWindow", "toolButton_OpenFile")
+        self.wait_widget("QFileDialog", "fileNameEdit", timeout=30)
+        self.click("QFileDialog", "fileNameEdit")
+        # A firmware file enables "Open", so both buttons show their text as the user reads it;
+        # Escape below leaves it unopened.
+        path = os.path.join(self.out, "tmp", "FirmwareV5.7.3.bin")
+        open(path, "wb").close()
+        self.type_text(path)
+        self.wait_widget("QFileDialog", "fileNameEdit", text=path, timeout=5)
+        box = self.wait_widget("QFileDialog", "buttonBox", timeout=5)
+        time.sleep(0.5)
+        shot = os.path.join(self.out, "file-dialog-contrast.png")
+        self.tool("import", "-silent", "-window", "root", shot)
+        # The buttons stand one above the other, beside the name and the filter.
+        half = box.height // 2
+        for index, button in enumerate(("Open", "Cancel")):
+            ratio = self.text_contrast(shot, box.x, box.y + index * half, box.width, half)
+            print(f"e2e:   file dialog {button}: text contrast {ratio:.1f}:1", flush=True)
+            self.expect(ratio >= 4.5, f"the file dialog's {button} text contrasts "
+                                      f"{ratio:.1f}:1 only, less than 4.5:1")
+        # The name line's completer may have opened its list, which takes the first Escape.
+        for _ in range(3):
+            self.keys("Escape")
+            try:
+                self.wait_gone("QFileDialog", timeout=2)
+                break
+            except StepFailed:
+                continue
+        self.dismiss_message("Empty file or wrong version!")
 
     def update_from_catalog(self):
         mark = self.log_mark()

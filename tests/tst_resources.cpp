@@ -65,27 +65,31 @@ void tst_Resources::styleSheetRuleOrder()
     QStringList selectors;
     static const QRegularExpression rule(QStringLiteral("([^{}]+)\\{"));
     for (auto it = rule.globalMatch(styleSheet()); it.hasNext();) {
-        QString selector = it.next().captured(1).trimmed();
+        // A rule that names several of the tool's parts is listed by the last of them.
+        QString selector = it.next().captured(1).section(QLatin1Char(','), -1).trimmed();
         selector.remove(QChar(0xFEFF));
-        // Hover and pressed variants only swap the picture; they follow their base rule.
-        if (!selector.endsWith(":hover") && !selector.endsWith(":pressed"))
+        // Hover, pressed and disabled variants only swap the picture or the colour; they follow
+        // their base rule.
+        if (!selector.endsWith(":hover") && !selector.endsWith(":pressed") &&
+            !selector.endsWith(":disabled"))
             selectors << selector;
     }
     const QStringList expected{
-        "QPushButton",
+        "SettingsDialog QPushButton",
         "QPushButton#pushButton_MsgOK",
         "QPushButton#pushButton_DataBackup",
         "QPushButton#pushButton_DataRestore",
+        "QPushButton#pushButton_RestoreCopy",
         "QPushButton#pushButton_Update",
         "QPushButton#pushButton_Restore",
         "QPushButton#pushButton_MsgUpdate",
         "QPushButton#pushButton_MsgRestore",
-        "QToolButton",
+        "SettingsDialog QToolButton",
         "QToolButton#toolButton_Network:enabled",
         "QToolButton#toolButton_Network:!enabled",
         "QToolButton#toolButton_Close",
         "QToolButton#toolButton_VersionInfo",
-        "QLabel",
+        "SettingsDialog QLabel",
         "QLabel#label_Title",
         "QLabel#label_Copyright",
         "QLabel#label_Version",
@@ -94,20 +98,23 @@ void tst_Resources::styleSheetRuleOrder()
         "QLabel#label_Product",
         "QLabel#label_Line",
         "QLabel#label_ProductConnected",
-        "QTextBrowser",
-        "QProgressBar",
-        "QProgressBar::chunk",
-        "QComboBox",
+        "MessageDialog QTextBrowser",
+        "SettingsDialog QProgressBar",
+        "SettingsDialog QProgressBar::chunk",
+        "SettingsDialog QComboBox",
         "QComboBox#comboBox_Version",
         "QComboBox#comboBox_Languages",
-        "QComboBox QAbstractItemView",
-        "QComboBox QAbstractItemView::item",
-        "QComboBox QAbstractItemView::item:selected",
-        "QComboBox QAbstractScrollArea QScrollBar:vertical",
-        "QComboBox QAbstractScrollArea QScrollBar::handle:vertical",
-        "QComboBox::drop-down",
-        "QComboBox::down-arrow",
+        "SettingsDialog QComboBox QAbstractItemView",
+        "SettingsDialog QComboBox QAbstractItemView::item",
+        "SettingsDialog QComboBox QAbstractItemView::item:selected",
+        "SettingsDialog QComboBox QAbstractScrollArea QScrollBar:vertical",
+        "SettingsDialog QComboBox QAbstractScrollArea QScrollBar::handle:vertical",
+        "SettingsDialog QComboBox::drop-down",
+        "SettingsDialog QComboBox::down-arrow",
         "QFrame#frame_Header",
+        "SettingsDialog",
+        "MessageDialog",
+        "SettingsDialog QToolTip",
     };
     QCOMPARE(selectors, expected);
 }
@@ -175,15 +182,18 @@ void tst_Resources::imageSizes_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QSize>("size");
-    auto add = [](const QString &path, QSize size) {
-        QTest::newRow(qPrintable(path)) << path << size;
+    QTest::addColumn<bool>("twice");
+    auto add = [](const QString &path, QSize size, bool twice = true) {
+        QTest::newRow(qPrintable(path)) << path << size << twice;
     };
-    add(":/images/loading.gif", QSize(512, 512));
+    // Pictures drawn far larger than shown (the spinner, the finger, the dots and the gear) come
+    // without a 2x version; Qt picks name@2x.png on a screen scaled to 200 %.
+    add(":/images/loading.gif", QSize(512, 512), false);
     add(":/images/K2/beijing.png", QSize(474, 664));
     add(":/images/K2/fuwuqi.png", QSize(150, 150));
     add(":/images/K2/chanpin.png", QSize(162, 164));
     add(":/images/K2/lianjiexian.png", QSize(136, 77));
-    add(":/images/K1/finger.png", QSize(148, 181));
+    add(":/images/K1/finger.png", QSize(148, 181), false);
     add(":/images/K1/beijing.png", QSize(500, 310));
     for (const char *name :
          {"UF-normal", "UF-hover", "UF-anxia", "RD-normal", "RD-hover", "RD-anxia"})
@@ -191,8 +201,8 @@ void tst_Resources::imageSizes_data()
     for (const char *name : {"wangluo", "duanwang", "guanb-anxia", "guanbi-hover", "guanbi-noamal",
                              "jingshi-normal", "jingshi-hover", "jingshi-anxia", "xiala"})
         add(QStringLiteral(":/images/K1/%1.png").arg(name), QSize(26, 26));
-    add(":/images/K1/threedots.png", QSize(200, 200));
-    add(":/images/K1/settings.png", QSize(200, 200));
+    add(":/images/K1/threedots.png", QSize(200, 200), false);
+    add(":/images/K1/settings.png", QSize(200, 200), false);
     for (const char *name : {"button-normal", "button-hover", "button-press"})
         add(QStringLiteral(":/images/K3/%1.png").arg(name), QSize(200, 30));
 }
@@ -205,6 +215,9 @@ void tst_Resources::imageSizes()
     const QImage image = reader.read();
     QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
     QCOMPARE(image.size(), size);
+    QFETCH(bool, twice);
+    if (twice)
+        QCOMPARE(QImageReader(QString(path).replace(".png", "@2x.png")).size(), size * 2);
 }
 
 void tst_Resources::spinner()

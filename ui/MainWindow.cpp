@@ -31,6 +31,16 @@ QString hex(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex());
 }
 
+// The serial in groups of four, as printed on a label: read aloud or typed, 24 digits in a row
+// are easy to lose one's place in.
+QString serialGroups(const QByteArray &serial)
+{
+    QStringList groups;
+    for (qsizetype at = 0; at < serial.size(); at += 4)
+        groups << QString::fromLatin1(serial.mid(at, 4)).toLower();
+    return groups.join(QLatin1Char(' '));
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent, const QUrl &serverUrl)
@@ -76,8 +86,21 @@ void MainWindow::initWindow()
     // Parented to its label, so the animation goes with the window.
     auto *movie =
         new QMovie(QStringLiteral(":/images/loading.gif"), QByteArray(), m_ui->label_Busying);
-    movie->setScaledSize(QSize(168, 168));
-    m_ui->label_Busying->setMovie(movie);
+    // A movie knows no pixel density: on a scaled screen each whole frame is scaled to the
+    // screen's pixels and handed to the label marked as such, or it would be stretched and soft.
+    // (Decoding at that size instead leaves seams where the file's partial frames meet.)
+    const qreal ratio = devicePixelRatioF();
+    if (ratio > 1) {
+        connect(movie, &QMovie::frameChanged, m_ui->label_Busying, [this, movie, ratio] {
+            QPixmap frame = movie->currentPixmap().scaled(
+                QSize(168, 168) * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+            frame.setDevicePixelRatio(ratio);
+            m_ui->label_Busying->setPixmap(frame);
+        });
+    } else {
+        movie->setScaledSize(QSize(168, 168));
+        m_ui->label_Busying->setMovie(movie);
+    }
     movie->start();
 
     m_ui->toolButton_Settings->setEnabled(false);
@@ -341,11 +364,28 @@ void MainWindow::safeClose()
         close();
         return;
     }
-    m_ui->toolButton_Close->setEnabled(false);
+    showClosePending();
     // Queued like the handler that ends m_operationStarting, and made after it, so that one has
     // run when this one asks again.
     connect(m_device, &DeviceFlash::isBusyChanged, this, &MainWindow::onSafeCloseBusyChanged,
             Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
+    // The adapter may have gone idle just before the connection: its report is then queued for
+    // the other handlers only, and the window would wait for ever. Ask again after them.
+    if (!m_device->isBusy())
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!adapterInUse())
+                    onSafeCloseBusyChanged(false);
+            },
+            Qt::QueuedConnection);
+}
+
+void MainWindow::showClosePending()
+{
+    // The window goes away by itself later; until then the user sees why it is still there.
+    m_ui->toolButton_Close->setEnabled(false);
+    m_ui->toolButton_Close->setToolTip(tr("closing when the adapter is idle"));
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -767,7 +807,11 @@ void MainWindow::applyLanguage()
     }
     m_ui->label_Title->setText(QStringLiteral("%1 v%2").arg(
         QCoreApplication::applicationName(), QCoreApplication::applicationVersion()));
-    m_ui->label_ProductConnected->setText(QString::fromLatin1(m_device->serialNumber()).toLower());
+    const QByteArray serial = m_device->serialNumber();
+    m_ui->label_ProductConnected->setText(
+        serial.isEmpty() ? QString() : tr("SN: %1").arg(serialGroups(serial)));
+    if (m_closeRequested && !m_ui->toolButton_Close->isEnabled())
+        showClosePending();
     m_ui->label_CurrentVersion->setText(
         keepLine
             ? line
@@ -829,7 +873,10 @@ void MainWindow::enableFlowControls(bool enabled)
 
 QString MainWindow::chooseFile(FileDialogKind kind, const QString &caption, const QString &filter)
 {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    // A folder that does not exist would be offered as the file name instead.
+    if (!QFileInfo(folder).isDir())
+        folder = QDir::homePath();
     if (m_fileDialog)
         return m_fileDialog(kind, caption, folder, filter);
     if (kind == FileDialogKind::Open)

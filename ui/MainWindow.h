@@ -61,6 +61,7 @@ private slots:
 private:
     void initWindow();
     void onSafeCloseBusyChanged(bool isBusy);
+    void showClosePending();
     void onSyncFinished();
     void onDeviceConnectStatusChanged(bool connected, DeviceFlash::Halvern device);
     void onOpenBlocked(DeviceFlash::OpenBlocker blocker, const QString &detail);

@@ -2,11 +2,33 @@
 
 #include "ui_messagedialog.h"
 
+#include <QCoreApplication>
+#include <QStyle>
 #include <QTextCursor>
+
+#include <optional>
 
 namespace {
 constexpr int DisplayIntervalMs = 3000;
+constexpr int IconSize = 22;
+
+// The window tells errors, warnings and successes apart only by their words: its error and
+// warning titles, and the success texts it puts under its own name.
+std::optional<QStyle::StandardPixmap> iconFor(const QString &title, const QString &text)
+{
+    const auto window = [](const char *source) {
+        return QCoreApplication::translate("MainWindow", source);
+    };
+    if (title == window("Error"))
+        return QStyle::SP_MessageBoxCritical;
+    if (title == window("Waring"))
+        return QStyle::SP_MessageBoxWarning;
+    for (const char *success : {"Update successfully!", "Restored successfully!", "successfully!"})
+        if (text.startsWith(window(success)))
+            return QStyle::SP_DialogApplyButton;
+    return std::nullopt;
 }
+} // namespace
 
 MessageDialog::MessageDialog(QWidget *parent)
     : QDialog(parent)
@@ -19,6 +41,17 @@ MessageDialog::MessageDialog(QWidget *parent)
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setWindowModality(Qt::WindowModal);
+
+    // The icon goes right beside the centred title: both sit between two stretches, and a gap
+    // as wide as the close button on the left keeps them in the middle of the dialog.
+    m_icon = new QLabel(this);
+    m_icon->setObjectName(QStringLiteral("label_Icon"));
+    m_icon->hide();
+    QBoxLayout *titleRow = m_ui->horizontalLayout;
+    titleRow->insertSpacing(0, m_ui->toolButton_Close->minimumWidth());
+    titleRow->insertStretch(1);
+    titleRow->insertWidget(2, m_icon);
+    titleRow->insertStretch(4);
 
     connect(m_timer, &QTimer::timeout, this, [this] {
         if (!m_pending.isEmpty())
@@ -55,7 +88,7 @@ void MessageDialog::showNotification(const QString &text, bool showUpdateButton,
                                      const QString &toolTip)
 {
     m_notifying = true;
-    m_ui->label_Title->setText(tr("Notification"));
+    setTitle(tr("Notification"), text);
     m_ui->pushButton_MsgOK->hide();
     m_ui->pushButton_MsgRestore->show();
     m_ui->pushButton_MsgUpdate->setVisible(showUpdateButton);
@@ -68,7 +101,7 @@ int MessageDialog::execMessage(const QString &title, const QString &text)
     m_ui->pushButton_MsgOK->show();
     m_ui->pushButton_MsgRestore->hide();
     m_ui->pushButton_MsgUpdate->hide();
-    m_ui->label_Title->setText(title);
+    setTitle(title, text);
     showText(text);
     show();
     m_loop.exec();
@@ -83,7 +116,7 @@ void MessageDialog::retranslate()
 void MessageDialog::showLastPending()
 {
     const auto [title, text] = m_pending.takeLast();
-    m_ui->label_Title->setText(title);
+    setTitle(title, text);
     showText(text);
     m_timer->start(DisplayIntervalMs);
     show();
@@ -94,6 +127,17 @@ void MessageDialog::showText(const QString &text, const QString &toolTip)
     // Plain always: texts carry file names and the server's change logs, never markup.
     m_ui->textBrowser->setPlainText(text);
     m_ui->textBrowser->setToolTip(toolTip);
+}
+
+void MessageDialog::setTitle(const QString &title, const QString &text)
+{
+    m_ui->label_Title->setText(title);
+    const std::optional<QStyle::StandardPixmap> icon = iconFor(title, text);
+    if (icon)
+        m_icon->setPixmap(style()
+                              ->standardIcon(*icon, nullptr, this)
+                              .pixmap(QSize(IconSize, IconSize), devicePixelRatioF()));
+    m_icon->setVisible(icon.has_value());
 }
 
 void MessageDialog::onOkClicked()

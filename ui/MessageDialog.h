@@ -9,6 +9,8 @@
 
 #include <memory>
 
+class QLabel;
+
 namespace Ui {
 class MessageDialog;
 }
@@ -41,6 +43,8 @@ signals:
 private:
     void showLastPending();
     void showText(const QString &text, const QString &toolTip = QString());
+    // Puts up the title, with the standard icon of an error, a warning or a success beside it.
+    void setTitle(const QString &title, const QString &text);
     void onOkClicked();
     void onRestoreClicked();
     void onUpdateClicked();
@@ -48,6 +52,7 @@ private:
     void onFinished();
 
     std::unique_ptr<Ui::MessageDialog> m_ui;
+    QLabel *m_icon = nullptr;
     QTimer *m_timer = nullptr;
     QEventLoop m_loop;
     // Title and text stay a pair: a text may itself hold any character (an e-mail address in

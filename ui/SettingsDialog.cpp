@@ -4,6 +4,14 @@
 #include "ui/RunLog.h"
 #include "ui_settingsdialog.h"
 
+#include <QListView>
+
+namespace {
+// Wide enough for the backup buttons and for the boot mode caption of every language on two
+// lines at most; a fixed width keeps the dialog from growing with one language and staying so.
+constexpr int DialogWidth = 440;
+} // namespace
+
 SettingsDialog::SettingsDialog(QWidget *parent)
     : QDialog(parent)
     , m_ui(std::make_unique<Ui::SettingsDialog>())
@@ -13,6 +21,25 @@ SettingsDialog::SettingsDialog(QWidget *parent)
     setWindowModality(Qt::WindowModal);
     m_ui->progressBar->hide();
     m_ui->comboBox->setPlaceholderText(tr("UNDEFINE"));
+    // List views, as the main window's version list has, so the style sheet's item rules apply.
+    m_ui->comboBox->setView(new QListView(m_ui->comboBox));
+    m_ui->comboBox_SafetyCopies->setView(new QListView(m_ui->comboBox_SafetyCopies));
+    // The caption wraps only where a language needs it: it, not the spacers around it, takes
+    // the room the combo box leaves.
+    m_ui->label->setWordWrap(true);
+    for (int spacer : {0, 3}) {
+        m_ui->horizontalLayout_2->itemAt(spacer)->spacerItem()->changeSize(8, 20);
+        m_ui->horizontalLayout_2->setStretch(spacer, 0);
+    }
+    m_ui->horizontalLayout_2->setStretch(1, 1);
+    // The copy list takes what the button leaves, its entries elided rather than the button cut.
+    m_ui->comboBox_SafetyCopies->setSizeAdjustPolicy(
+        QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_ui->comboBox_SafetyCopies->setMinimumContentsLength(12);
+    m_ui->horizontalLayout_Copies->setStretch(0, 0);
+    m_ui->horizontalLayout_Copies->setStretch(1, 1);
+    m_ui->horizontalLayout_Copies->setStretch(3, 0);
+    setFixedWidth(DialogWidth);
 
     connect(m_ui->comboBox, &QComboBox::currentIndexChanged, this,
             &SettingsDialog::onComboBoxIndexChanged);
@@ -89,6 +116,15 @@ void SettingsDialog::showLog()
     m_logView->show();
     m_logView->raise();
     m_logView->activateWindow();
+}
+
+void SettingsDialog::showEvent(QShowEvent *event)
+{
+    // As tall as this language and these rows need, and over the middle of the window each time.
+    adjustSize();
+    if (const QWidget *window = parentWidget() ? parentWidget()->window() : nullptr)
+        move(window->geometry().center() - QPoint(width() / 2, height() / 2));
+    QDialog::showEvent(event);
 }
 
 void SettingsDialog::onComboBoxIndexChanged(int index)

@@ -30,6 +30,9 @@ public:
     void setSafetyCopies(const QStringList &copies);
     void retranslate();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 signals:
     void closed();
     void dataBackup();

@@ -4,6 +4,11 @@
 Run from anywhere: ./make_artwork.py writes the PNG and GIF files next to this script.
 Needs Debian's python3-pil and gifsicle. Shapes are drawn at four times their size and scaled down, which
 gives smooth edges without any antialiasing support in the drawing calls themselves.
+
+Every picture the window shows at its own size is drawn a second time at twice the size, as
+name@2x.png beside name.png: Qt picks that one on a screen scaled to 200 %, where the first would
+be stretched and soft. The pictures already drawn far larger than they are shown (the dots, the
+gear, the finger, the spinner) need none.
 """
 
 import math
@@ -14,6 +19,9 @@ from PIL import Image, ImageDraw, ImageFilter
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCALE = 4
+# The pixel density being drawn: 1, then 2 for the @2x pictures. Measures stay in the units of
+# the 1x picture throughout.
+DENSITY = 1
 
 GREEN = (0x65, 0xC8, 0x53)
 GREEN_DARK = (0x3D, 0xC2, 0x4F)
@@ -37,28 +45,35 @@ def darken(colour, amount):
     return tuple(round(c * (1 - amount)) for c in colour[:3])
 
 
+def muted(colour):
+    """The pale, nearly grey face of a control that cannot be used right now."""
+    grey = sum(colour[:3]) / 3
+    return lighten(tuple(round(c + (grey - c) * 0.7) for c in colour[:3]), 0.45)
+
+
 class Canvas:
     """A transparent image drawn in unscaled coordinates at SCALE times the size."""
 
     def __init__(self, width, height):
-        self.size = (width, height)
-        self.image = Image.new("RGBA", (width * SCALE, height * SCALE), (0, 0, 0, 0))
+        self.size = (width * DENSITY, height * DENSITY)
+        self.scale = SCALE * DENSITY
+        self.image = Image.new("RGBA", (width * self.scale, height * self.scale), (0, 0, 0, 0))
         self.draw = ImageDraw.Draw(self.image)
 
-    @staticmethod
-    def s(values):
-        return [round(v * SCALE) for v in values]
+    def s(self, values):
+        return [round(v * self.scale) for v in values]
 
     def rounded(self, box, radius, fill, outline=None, width=0):
-        self.draw.rounded_rectangle(self.s(box), round(radius * SCALE), fill=fill,
-                                    outline=outline, width=round(width * SCALE))
+        self.draw.rounded_rectangle(self.s(box), round(radius * self.scale), fill=fill,
+                                    outline=outline, width=round(width * self.scale))
 
     def ellipse(self, box, fill=None, outline=None, width=0):
-        self.draw.ellipse(self.s(box), fill=fill, outline=outline, width=round(width * SCALE))
+        self.draw.ellipse(self.s(box), fill=fill, outline=outline,
+                          width=round(width * self.scale))
 
     def line(self, points, fill, width):
         flat = self.s([c for p in points for c in p])
-        self.draw.line(flat, fill=fill, width=round(width * SCALE), joint="curve")
+        self.draw.line(flat, fill=fill, width=round(width * self.scale), joint="curve")
         # Round caps: the drawing library only draws square ends.
         r = width / 2
         for x, y in (points[0], points[-1]):
@@ -68,15 +83,23 @@ class Canvas:
         self.draw.polygon(self.s([c for p in points for c in p]), fill=fill)
 
     def arc(self, box, start, end, fill, width):
-        self.draw.arc(self.s(box), start, end, fill=fill, width=round(width * SCALE))
+        self.draw.arc(self.s(box), start, end, fill=fill, width=round(width * self.scale))
 
     def result(self):
         return self.image.resize(self.size, Image.LANCZOS)
 
     def save(self, name):
-        path = os.path.join(HERE, name)
+        path = output_path(name)
         self.result().save(path, optimize=True)
         return path
+
+
+def output_path(name):
+    """Where a picture of the current density goes: name.png, or name@2x.png."""
+    if DENSITY != 1:
+        stem, extension = os.path.splitext(name)
+        name = f"{stem}@{DENSITY}x{extension}"
+    return os.path.join(HERE, name)
 
 
 def circle(canvas, cx, cy, r, **kw):
@@ -87,15 +110,15 @@ def circle(canvas, cx, cy, r, **kw):
 
 def card_background():
     """K2/beijing.png: white rounded card on a soft shadow."""
-    w, h = 474, 664
-    shadow = Image.new("RGBA", (w, h), (0, 0, 0, 0))
-    ImageDraw.Draw(shadow).rounded_rectangle((14, 16, w - 14, h - 10), 26,
-                                             fill=(20, 60, 110, 70))
-    shadow = shadow.filter(ImageFilter.GaussianBlur(8))
+    w, h, d = 474, 664, DENSITY
+    shadow = Image.new("RGBA", (w * d, h * d), (0, 0, 0, 0))
+    ImageDraw.Draw(shadow).rounded_rectangle((14 * d, 16 * d, (w - 14) * d, (h - 10) * d),
+                                             26 * d, fill=(20, 60, 110, 70))
+    shadow = shadow.filter(ImageFilter.GaussianBlur(8 * d))
     card = Canvas(w, h)
     card.rounded((10, 8, w - 10, h - 14), 24, fill=rgba(WHITE))
     shadow.alpha_composite(card.result())
-    shadow.save(os.path.join(HERE, "K2/beijing.png"), optimize=True)
+    shadow.save(output_path("K2/beijing.png"), optimize=True)
 
 
 def monitor(canvas, cx, cy, size, colour, screen):
@@ -198,21 +221,22 @@ def finger():
 def blue_panel():
     """K1/beijing.png: plain blue panel behind the connected adapter."""
     w, h = 500, 310
-    gradient = Image.new("RGBA", (w, h))
+    pw, ph = w * DENSITY, h * DENSITY
+    gradient = Image.new("RGBA", (pw, ph))
     top, bottom = BLUE, BLUE_DARK
-    for y in range(h):
-        t = y / (h - 1)
+    for y in range(ph):
+        t = y / (ph - 1)
         colour = tuple(round(a + (b - a) * t) for a, b in zip(top, bottom))
-        ImageDraw.Draw(gradient).line((0, y, w, y), fill=rgba(colour))
+        ImageDraw.Draw(gradient).line((0, y, pw, y), fill=rgba(colour))
     mask = Canvas(w, h)
     mask.rounded((0, 0, w, h), 24, fill=(255, 255, 255, 255))
-    panel = Image.new("RGBA", (w, h), (0, 0, 0, 0))
+    panel = Image.new("RGBA", (pw, ph), (0, 0, 0, 0))
     panel.paste(gradient, (0, 0), mask.result())
     # A faint ring gives the flat panel some depth without a second colour.
     ring = Canvas(w, h)
     ring.ellipse((300, -120, 640, 220), outline=rgba(WHITE, 28), width=40)
     panel.alpha_composite(ring.result(), (0, 0))
-    panel.save(os.path.join(HERE, "K1/beijing.png"), optimize=True)
+    panel.save(output_path("K1/beijing.png"), optimize=True)
 
 
 def chip_icon(c, cx, cy, colour):
@@ -226,14 +250,15 @@ def chip_icon(c, cx, cy, colour):
 
 
 def bar_button(prefix, base, icon):
-    """UF-*/RD-*: a rounded bar 401 x 72 with its icon at the left, in three states."""
+    """UF-*/RD-*: a rounded bar 401 x 72 with its icon at the left, in four states."""
     # The style sheet draws the text 8 pixels above the centre; the bar leaves room below for
     # a shallow shadow edge, so the text sits on the bar's face.
     for name, face in (("normal", base), ("hover", lighten(base, 0.15)),
-                       ("anxia", darken(base, 0.12))):
+                       ("anxia", darken(base, 0.12)), ("disabled", muted(base))):
         c = Canvas(401, 72)
         pressed = name == "anxia"
-        c.rounded((2, 6, 399, 70), 16, fill=rgba(darken(base, 0.22)))
+        edge = darken(face, 0.12) if name == "disabled" else darken(base, 0.22)
+        c.rounded((2, 6, 399, 70), 16, fill=rgba(edge))
         c.rounded((2, 3 if pressed else 2, 399, 66 if pressed else 64), 16, fill=rgba(face))
         icon(c, 40, 35 if pressed else 33, face)
         c.save(f"K1/{prefix}-{name}.png")
@@ -268,9 +293,11 @@ def network_icons():
 
 
 def close_icons():
-    """guanb-anxia.png (normal), guanbi-hover.png, guanbi-noamal.png (pressed)."""
+    """guanb-anxia.png (normal), guanbi-hover.png, guanbi-noamal.png (pressed), and
+    guanbi-disabled.png, the faint cross of a close that waits for the adapter."""
     for name, colour, disc in (("guanb-anxia", GREY, None), ("guanbi-hover", WHITE, BLUE),
-                               ("guanbi-noamal", WHITE, BLUE_DARK)):
+                               ("guanbi-noamal", WHITE, BLUE_DARK),
+                               ("guanbi-disabled", lighten(GREY, 0.6), None)):
         c = Canvas(26, 26)
         if disc:
             circle(c, 13, 13, 12, fill=rgba(disc))
@@ -316,9 +343,11 @@ def gear():
 
 
 def drop_arrow():
-    c = Canvas(26, 26)
-    c.line([(7, 10), (13, 16), (19, 10)], rgba(BLUE), 2.8)
-    c.save("K1/xiala.png")
+    """xiala.png, and xiala-disabled.png for a list that cannot be opened right now."""
+    for name, colour in (("xiala", BLUE), ("xiala-disabled", lighten(GREY, 0.4))):
+        c = Canvas(26, 26)
+        c.line([(7, 10), (13, 16), (19, 10)], rgba(colour), 2.8)
+        c.save(f"K1/{name}.png")
 
 
 def light_buttons():
@@ -417,23 +446,26 @@ def app_icon():
 
 
 def main():
+    global DENSITY
     for folder in ("K1", "K2", "K3"):
         os.makedirs(os.path.join(HERE, folder), exist_ok=True)
-    card_background()
-    pc_badge()
-    product()
-    cable()
+    for DENSITY in (1, 2):
+        card_background()
+        pc_badge()
+        product()
+        cable()
+        blue_panel()
+        bar_button("UF", GREEN, update_icon)
+        bar_button("RD", BLUE, restore_icon)
+        network_icons()
+        close_icons()
+        info_icons()
+        drop_arrow()
+        light_buttons()
+    DENSITY = 1
     finger()
-    blue_panel()
-    bar_button("UF", GREEN, update_icon)
-    bar_button("RD", BLUE, restore_icon)
-    network_icons()
-    close_icons()
-    info_icons()
     three_dots()
     gear()
-    drop_arrow()
-    light_buttons()
     spinner()
     app_icon()
 

@@ -187,6 +187,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>SN: %1</source>
+        <translation>SN: %1</translation>
+    </message>
+    <message>
         <source>Save Diagnostics</source>
         <translation>Save Diagnostics</translation>
     </message>
@@ -289,6 +293,10 @@
     <message>
         <source>Your settings were kept.</source>
         <translation>Your settings were kept.</translation>
+    </message>
+    <message>
+        <source>closing when the adapter is idle</source>
+        <translation>closing when the adapter is idle</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>

@@ -187,6 +187,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>SN: %1</source>
+        <translation>N° de série : %1</translation>
+    </message>
+    <message>
         <source>Save Diagnostics</source>
         <translation>Enregistrer le diagnostic</translation>
     </message>
@@ -289,6 +293,10 @@
     <message>
         <source>Your settings were kept.</source>
         <translation>Vos paramètres ont été conservés.</translation>
+    </message>
+    <message>
+        <source>closing when the adapter is idle</source>
+        <translation>fermeture dès que l’adaptateur sera libre</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>

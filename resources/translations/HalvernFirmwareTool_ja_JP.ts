@@ -187,6 +187,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>SN: %1</source>
+        <translation>シリアル番号：%1</translation>
+    </message>
+    <message>
         <source>Save Diagnostics</source>
         <translation>診断情報を保存</translation>
     </message>
@@ -289,6 +293,10 @@
     <message>
         <source>Your settings were kept.</source>
         <translation>設定は保持されました。</translation>
+    </message>
+    <message>
+        <source>closing when the adapter is idle</source>
+        <translation>アダプターの処理が終わりしだい閉じます</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>

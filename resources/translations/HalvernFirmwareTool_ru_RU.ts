@@ -187,6 +187,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>SN: %1</source>
+        <translation>Серийный номер: %1</translation>
+    </message>
+    <message>
         <source>Save Diagnostics</source>
         <translation>Сохранить диагностику</translation>
     </message>
@@ -289,6 +293,10 @@
     <message>
         <source>Your settings were kept.</source>
         <translation>Ваши настройки сохранены.</translation>
+    </message>
+    <message>
+        <source>closing when the adapter is idle</source>
+        <translation>закроется, когда адаптер освободится</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>

@@ -187,6 +187,10 @@
         <translation>русский</translation>
     </message>
     <message>
+        <source>SN: %1</source>
+        <translation>序列号：%1</translation>
+    </message>
+    <message>
         <source>Save Diagnostics</source>
         <translation>保存诊断信息</translation>
     </message>
@@ -289,6 +293,10 @@
     <message>
         <source>Your settings were kept.</source>
         <translation>您的设置已保留。</translation>
+    </message>
+    <message>
+        <source>closing when the adapter is idle</source>
+        <translation>适配器空闲后即关闭</translation>
     </message>
     <message>
         <source>connect clould and sync information...</source>

@@ -122,6 +122,12 @@ TEXTS = [
 
 # Texts the tool shows beyond the 48 above (messages for failures it reports itself).
 EXTRA_TEXTS = [
+    # The close button while the window waits for an operation to end; the serial number line.
+    ("MainWindow", "closing when the adapter is idle", None,
+     "适配器空闲后即关闭", "アダプターの処理が終わりしだい閉じます",
+     "закроется, когда адаптер освободится", "fermeture dès que l’adaptateur sera libre"),
+    ("MainWindow", "SN: %1", None, "序列号：%1", "シリアル番号：%1", "Серийный номер: %1",
+     "N° de série\u00a0: %1"),
     # Form texts: names of the adapter's modes stay as the adapter's own labels.
     ("SettingsDialog", "Auto", None, "自动", "自動", "Авто", "Auto"),
 ] + [("SettingsDialog", mode, None, mode, mode, mode, mode)
