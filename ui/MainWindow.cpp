@@ -20,6 +20,7 @@
 #include <QMetaEnum>
 #include <QMovie>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QTranslator>
 
 namespace {
@@ -79,6 +80,11 @@ void MainWindow::initWindow()
     movie->setScaledSize(QSize(168, 168));
     m_ui->label_Busying->setMovie(movie);
     movie->start();
+    // Each frame is decoded and scaled on this thread: the animation runs only while its page
+    // is in view, or it takes the time an update's progress needs.
+    connect(m_ui->stackedWidget, &QStackedWidget::currentChanged, movie, [this, movie] {
+        movie->setPaused(m_ui->stackedWidget->currentWidget() != m_ui->page_Start);
+    });
 
     m_ui->toolButton_Settings->setEnabled(false);
 
@@ -92,6 +98,11 @@ void MainWindow::initWindow()
     }
 
     m_ui->progressBar->hide();
+    m_progressFrame = new QTimer(this);
+    m_progressFrame->setSingleShot(true);
+    m_progressFrame->setInterval(16);
+    connect(m_progressFrame, &QTimer::timeout, this,
+            [this] { onProgressChanged(m_pendingProgress.first, m_pendingProgress.second); });
     m_ui->comboBox_Version->setView(new QListView(m_ui->comboBox_Version));
     m_ui->comboBox_Version->addItems(m_syncCloud->firmwareVersionList());
 
@@ -187,6 +198,7 @@ void MainWindow::onDeviceConnectStatusChanged(bool connected, DeviceFlash::Halve
         m_pendingRecovery.reset();
         m_layoutChange = 0;
         m_operation = Operation::None;
+        m_progressFrame->stop();
         return;
     }
     m_ui->progressBar->setValue(0);
@@ -231,6 +243,7 @@ void MainWindow::onProgressChanged(qlonglong current, qlonglong total)
 void MainWindow::onDeviceError(DeviceFlash::DeviceError error)
 {
     m_settingsDialog->setProgress(0, 0);
+    m_progressFrame->stop();
     m_ui->progressBar->hide();
     m_operation = Operation::None;
 
@@ -518,11 +531,16 @@ void MainWindow::onFirmwareDownloadProgress(qlonglong received, qlonglong total)
 
 void MainWindow::onFlashProgressChanged(qlonglong current, qlonglong total)
 {
-    onProgressChanged(current, total);
     if (current != total) {
+        // One report per 52-byte chunk, hundreds a second: the bar follows once a frame.
+        m_pendingProgress = {current, total};
+        if (!m_progressFrame->isActive())
+            m_progressFrame->start();
         enableFlowControls(false);
         return;
     }
+    m_progressFrame->stop();
+    onProgressChanged(current, total);
     QString text = m_operation == Operation::Update ? tr("Update successfully!")
                                                     : tr("Restored successfully!");
     m_operation = Operation::None;
