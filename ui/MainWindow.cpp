@@ -557,12 +557,12 @@ void MainWindow::onFlashProgressChanged(qlonglong current, qlonglong total)
 void MainWindow::onPushButtonVersionInfoClicked()
 {
     // The server's text is shown as it comes, never as markup: its version heads it, then
-    // one entry a line.
-    QStringList lines{m_ui->comboBox_Version->currentText()};
+    // one entry a line, marked so that an entry that wraps still reads as one.
+    QStringList lines{tr("Version: %1").arg(m_ui->comboBox_Version->currentText())};
     const QString log = m_syncCloud->firmwareChangeLog(m_ui->comboBox_Version->currentIndex());
     for (const QString &entry : log.split(QLatin1Char(';'))) {
         if (!entry.trimmed().isEmpty())
-            lines << entry.trimmed();
+            lines << QStringLiteral("- ") + entry.trimmed();
     }
     m_messageDialog->showMessage(tr("Version Change LOG"), lines.join(QLatin1Char('\n')));
 }
