@@ -1097,12 +1097,12 @@ void tst_MainWindow::changeLog_data()
     QTest::addColumn<QString>("info");
     QTest::addColumn<QString>("text");
     QTest::newRow("entries") << "Fixes;More fixes for %1"
-                             << "5.6.2\nFixes\nMore fixes for 5.6.2";
+                             << "- Fixes\n- More fixes for 5.6.2";
     QTest::newRow("empty entries") << ";Fixes; ;"
-                                   << "5.6.2\nFixes";
+                                   << "- Fixes";
     // The server's text is data: markup shows as it comes and no link is made.
     QTest::newRow("markup") << "<b>Faster</b>;<a href=\"http://example.com\">notes</a><br>"
-                            << "5.6.2\n<b>Faster</b>\n<a href=\"http://example.com\">notes</a><br>";
+                            << "- <b>Faster</b>\n- <a href=\"http://example.com\">notes</a><br>";
 }
 
 void tst_MainWindow::changeLog()
@@ -1116,7 +1116,7 @@ void tst_MainWindow::changeLog()
     widget<QToolButton>("toolButton_VersionInfo")->click();
     QVERIFY(messages()->isVisible());
     QCOMPARE(messageTitle(), shown("Version Change LOG"));
-    QCOMPARE(messageText(), text);
+    QCOMPARE(messageText(), shown("Version: %1").arg("5.6.2") + '\n' + text);
     const QTextDocument *document = messages()->findChild<QTextBrowser *>()->document();
     QVERIFY(!document->toHtml().contains(QStringLiteral("<a href")));
 }

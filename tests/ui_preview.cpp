@@ -137,7 +137,9 @@ public:
 
     bool messageShows(const char *source)
     {
-        const QString text = QCoreApplication::translate("MainWindow", source);
+        // The browser's plain text turns no-break spaces (French) into spaces.
+        const QString text = QCoreApplication::translate("MainWindow", source)
+                                 .replace(QChar::Nbsp, QLatin1Char(' '));
         auto *browser = messages()->findChild<QWidget *>(QStringLiteral("textBrowser"));
         return waitFor([&] {
             return messages()->isVisible() &&

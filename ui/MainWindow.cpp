@@ -20,6 +20,7 @@
 #include <QMetaEnum>
 #include <QMovie>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QTranslator>
 
 namespace {
@@ -102,6 +103,11 @@ void MainWindow::initWindow()
         m_ui->label_Busying->setMovie(movie);
     }
     movie->start();
+    // Each frame is decoded and scaled on this thread: the animation runs only while its page
+    // is in view, or it takes the time an update's progress needs.
+    connect(m_ui->stackedWidget, &QStackedWidget::currentChanged, movie, [this, movie] {
+        movie->setPaused(m_ui->stackedWidget->currentWidget() != m_ui->page_Start);
+    });
 
     m_ui->toolButton_Settings->setEnabled(false);
 
@@ -115,6 +121,11 @@ void MainWindow::initWindow()
     }
 
     m_ui->progressBar->hide();
+    m_progressFrame = new QTimer(this);
+    m_progressFrame->setSingleShot(true);
+    m_progressFrame->setInterval(16);
+    connect(m_progressFrame, &QTimer::timeout, this,
+            [this] { onProgressChanged(m_pendingProgress.first, m_pendingProgress.second); });
     m_ui->comboBox_Version->setView(new QListView(m_ui->comboBox_Version));
     m_ui->comboBox_Version->addItems(m_syncCloud->firmwareVersionList());
 
@@ -213,6 +224,7 @@ void MainWindow::onDeviceConnectStatusChanged(bool connected, DeviceFlash::Halve
         m_pendingRecovery.reset();
         m_layoutChange = 0;
         m_operation = Operation::None;
+        m_progressFrame->stop();
         return;
     }
     m_ui->progressBar->setValue(0);
@@ -286,6 +298,7 @@ void MainWindow::onProgressChanged(qlonglong current, qlonglong total)
 void MainWindow::onDeviceError(DeviceFlash::DeviceError error)
 {
     m_settingsDialog->setProgress(0, 0);
+    m_progressFrame->stop();
     m_ui->progressBar->hide();
     m_operation = Operation::None;
 
@@ -593,11 +606,16 @@ void MainWindow::onFlashProgressChanged(qlonglong current, qlonglong total)
     // A copy stage that shares the bar with the stages after it hands the line back here.
     if (m_ui->label_CurrentVersion->text() == tr("Keeping a copy of the settings..."))
         m_ui->label_CurrentVersion->setText(m_lineBeforeCopy);
-    onProgressChanged(current, total);
     if (current != total) {
+        // One report per 52-byte chunk, hundreds a second: the bar follows once a frame.
+        m_pendingProgress = {current, total};
+        if (!m_progressFrame->isActive())
+            m_progressFrame->start();
         enableFlowControls(false);
         return;
     }
+    m_progressFrame->stop();
+    onProgressChanged(current, total);
     QString text = m_operation == Operation::Update ? tr("Update successfully!")
                                                     : tr("Restored successfully!");
     m_operation = Operation::None;
@@ -614,12 +632,12 @@ void MainWindow::onFlashProgressChanged(qlonglong current, qlonglong total)
 void MainWindow::onPushButtonVersionInfoClicked()
 {
     // The server's text is shown as it comes, never as markup: its version heads it, then
-    // one entry a line.
-    QStringList lines{m_ui->comboBox_Version->currentText()};
+    // one entry a line, marked so that an entry that wraps still reads as one.
+    QStringList lines{tr("Version: %1").arg(m_ui->comboBox_Version->currentText())};
     const QString log = m_syncCloud->firmwareChangeLog(m_ui->comboBox_Version->currentIndex());
     for (const QString &entry : log.split(QLatin1Char(';'))) {
         if (!entry.trimmed().isEmpty())
-            lines << entry.trimmed();
+            lines << QStringLiteral("- ") + entry.trimmed();
     }
     m_messageDialog->showMessage(tr("Version Change LOG"), lines.join(QLatin1Char('\n')));
 }

@@ -13,6 +13,7 @@
 #include <optional>
 
 class MessageDialog;
+class QTimer;
 class QTranslator;
 class SettingsDialog;
 
@@ -126,6 +127,9 @@ private:
     enum class Operation { None, Update, Restore };
     Operation m_operation = Operation::None;
     std::optional<int> m_appliedLanguage;
+    // The latest flash progress, shown at the next frame.
+    QTimer *m_progressFrame = nullptr;
+    QPair<qlonglong, qlonglong> m_pendingProgress;
 
     FileDialog m_fileDialog;
     // Set from a launch until the device reports idle: the task sets the busy flag only once it

@@ -176,7 +176,7 @@
     </message>
     <message>
         <source>Restore Defaults</source>
-        <translation>Восстановить заводские настройки</translation>
+        <translation>Сбросить до заводских</translation>
     </message>
     <message>
         <source>Restored successfully!</source>
@@ -236,7 +236,7 @@
     </message>
     <message>
         <source>The firmware %1 is not at hand. Open it with the file button, then press Restore Defaults to bring your settings back.</source>
-        <translation>Прошивки %1 нет под рукой. Откройте её кнопкой файла, затем нажмите «Восстановить заводские настройки», чтобы вернуть настройки.</translation>
+        <translation>Прошивки %1 нет под рукой. Откройте её кнопкой файла, затем нажмите «Сбросить до заводских», чтобы вернуть настройки.</translation>
     </message>
     <message>
         <source>The firmware downloaded and checksum error.</source>
@@ -331,7 +331,7 @@
     </message>
     <message>
         <source>Restore Defaults</source>
-        <translation>Восстановить заводские настройки</translation>
+        <translation>Сбросить до заводских</translation>
     </message>
     <message>
         <source>Update Firmware</source>
