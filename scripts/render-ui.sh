@@ -18,9 +18,12 @@ for scale in 100 200; do
         exit 1
     }
 done
-# One sheet: every picture at 100 %, each 200 % one beside it shrunk to the same size.
-(cd "$out" && montage -label '%d/%f' -pointsize 11 -geometry 260x354+4+4 -tile 12x \
-    100/*.png 200/*.png contact-sheet.png)
+# One sheet: every picture at 100 %, each 200 % one beside it shrunk to the same size. Shrunk
+# one at a time first: read whole, 164 pictures are more than ImageMagick's memory policy allows.
+(cd "$out" && for scale in 100 200; do
+    mkdir -p "sheet/$scale" && mogrify -path "sheet/$scale" -thumbnail 260x354 "$scale"/*.png
+done && cd sheet && montage -label '%d/%f' -pointsize 11 -geometry 260x354+4+4 -tile 12x \
+    100/*.png 200/*.png ../contact-sheet.png)
 cp "$out/100/en-connected.png" "$root/docs/window-connected.png"
 cp "$out/100/en-updating.png" "$root/docs/window-updating.png"
 echo "rendered into $out; contact sheet $out/contact-sheet.png"

@@ -339,8 +339,9 @@ int main(int argc, char *argv[])
     if (!server.listen())
         return 1;
     SimulatedAdapterWindow adapter;
-    // As fast as the simulated adapter goes: the pictures need its answers, not its timing.
-    adapter.adapter().setReportDelay(std::chrono::microseconds(0));
+    // Fast, the pictures need its answers rather than its timing, yet slow enough that an
+    // update spans several frames of the window's progress bar and is caught midway.
+    adapter.adapter().setReportDelay(std::chrono::microseconds(50));
     adapter.adapter().setEraseTimePerSector(std::chrono::milliseconds(0));
     // Outside the data folder, which the tool keeps tidy itself.
     const QString files = home.filePath(QStringLiteral("files"));

@@ -77,7 +77,7 @@ void MainWindow::refreshSafetyCopies()
     QStringList entries;
     for (const SafetyCopies::Copy &copy : safetyCopies())
         entries << tr("%1, firmware %2")
-                       .arg(QLocale().toString(copy.taken, QLocale::ShortFormat),
+                       .arg(copy.taken.toString(QStringLiteral("yyyy-MM-dd HH:mm")),
                             copy.firmwareVersion);
     m_settingsDialog->setSafetyCopies(entries);
 }
