@@ -222,6 +222,7 @@ void MainWindow::onDeviceConnectStatusChanged(bool connected, DeviceFlash::Halve
         m_operationStarting = false;
         // A copy belongs to the adapter that was pulled out.
         m_pendingRecovery.reset();
+        disconnect(m_recoveryWait);
         m_layoutChange = 0;
         m_operation = Operation::None;
         m_progressFrame->stop();

@@ -139,7 +139,8 @@ private:
     std::shared_ptr<SafetyCopies> m_safetyCopies;
     std::optional<DeviceFlash::SafetyCopy> m_pendingRecovery;
     QString m_pendingRecoveryVersion;
-    QString m_lineBeforeCopy; // the version line a copy stage replaces for its run
+    QMetaObject::Connection m_recoveryWait; // a recovery waiting for the adapter to be idle
+    QString m_lineBeforeCopy;               // the version line a copy stage replaces for its run
     // An update across the flash layout runs: 1 going up (settings brought back), -1 going
     // down (factory settings, the copy kept), 0 none.
     int m_layoutChange = 0;

@@ -117,8 +117,10 @@ void MainWindow::restoreChosenSafetyCopy(int index)
 
 bool MainWindow::offerRecovery(DeviceFlash::DeviceError error)
 {
+    // The connection that found the loss may still be reading: only a user's own operation or
+    // a question already up stands in the way.
     const QList<SafetyCopies::Copy> copies = safetyCopies();
-    if (copies.isEmpty() || adapterInUse() || m_preparing || m_closeRequested)
+    if (copies.isEmpty() || m_operationStarting || m_preparing || m_closeRequested)
         return false;
     const SafetyCopies::Copy &latest = copies.constFirst();
     const QString lost = error == DeviceFlash::DeviceError_ConfigurationLost
@@ -171,6 +173,21 @@ void MainWindow::startRecovery(const DeviceFlash::SafetyCopy &copy)
 void MainWindow::runRecovery(const DeviceFlash::SafetyCopy &copy, const QString &path,
                              const QString &version)
 {
+    if (m_device->isBusy()) {
+        // The connection that found the loss is still reading: the recovery follows it.
+        disconnect(m_recoveryWait);
+        m_recoveryWait = connect(
+            m_device, &DeviceFlash::isBusyChanged, this,
+            [this, copy, path, version](bool busy) {
+                if (busy)
+                    return;
+                disconnect(m_recoveryWait);
+                if (m_device->isConnected() && !m_closeRequested)
+                    runRecovery(copy, path, version);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     if (refuseWhileBusy())
         return;
     m_pendingRecovery.reset();
