@@ -103,10 +103,7 @@ void DeviceFlash::restoreTask(const QByteArray &data, const QString &version)
         setIsBusy(false);
         return;
     }
-    bool copyMacros = isCompatibleVersion(adapterVersion, version);
-    if (!copyMacros)
-        copyMacros =
-            isVersionBelow(adapterVersion.split(QLatin1Char('.')), QStringLiteral("5.6.0"));
+    const bool copyMacros = restoreKeepsMacros(adapterVersion, version);
     qInfo().noquote() << "dataRestore...." << adapterVersion << version << copyMacros;
     // The copy is read into a buffer of its own: backupBuffer holds the image to restore.
     const bool programmed =
