@@ -1,15 +1,13 @@
+// The window's controller: its pages, the adapter's and the catalog's reports, errors, and the
+// language.
 #include "ui/MainWindow.h"
 
-#include "ui/BackupFile.h"
-#include "ui/FirmwareFileName.h"
 #include "ui/Languages.h"
 #include "ui/MessageDialog.h"
 #include "ui/SettingsDialog.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
-#include <QCloseEvent>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -24,13 +22,6 @@
 #include <QTranslator>
 
 namespace {
-
-const QString kBackupFilter = QStringLiteral("backup Files (*.bkp)");
-
-QString hex(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex());
-}
 
 // The serial in groups of four, as printed on a label: read aloud or typed, 24 digits in a row
 // are easy to lose one's place in.
@@ -266,23 +257,6 @@ void MainWindow::showOpenBlocker()
     m_ui->label_Blocker->setText(text);
 }
 
-void MainWindow::onSettingProgressChanged(qlonglong current, qlonglong total, bool dataRestore)
-{
-    m_settingsDialog->setProgress(current, total);
-    if (current == total) {
-        if (dataRestore)
-            m_settingsDialog->hide();
-        m_messageDialog->showMessage(tr("HalVern Firmware Tool"), tr("successfully!"));
-    }
-    m_settingsDialog->setEnabled(current == total);
-}
-
-void MainWindow::onSettingChanged()
-{
-    m_settingsDialog->setBootMode(m_device->bootMode(), m_device->isSupportBootMode());
-    m_settingsDialog->setDataRestoreVisible(m_device->isSupportDataStore());
-}
-
 void MainWindow::onProgressChanged(qlonglong current, qlonglong total)
 {
     if (m_ui->progressBar->maximum() != total)
@@ -369,267 +343,6 @@ void MainWindow::onDeviceError(DeviceFlash::DeviceError error)
     }
 }
 
-void MainWindow::safeClose()
-{
-    m_closeRequested = true;
-    if (!adapterInUse()) {
-        disconnect(m_device, &DeviceFlash::isBusyChanged, this,
-                   &MainWindow::onSafeCloseBusyChanged);
-        close();
-        return;
-    }
-    showClosePending();
-    // Queued like the handler that ends m_operationStarting, and made after it, so that one has
-    // run when this one asks again.
-    connect(m_device, &DeviceFlash::isBusyChanged, this, &MainWindow::onSafeCloseBusyChanged,
-            Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
-    // The adapter may have gone idle just before the connection: its report is then queued for
-    // the other handlers only, and the window would wait for ever. Ask again after them.
-    if (!m_device->isBusy())
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (!adapterInUse())
-                    onSafeCloseBusyChanged(false);
-            },
-            Qt::QueuedConnection);
-}
-
-void MainWindow::showClosePending()
-{
-    // The window goes away by itself later; until then the user sees why it is still there.
-    m_ui->toolButton_Close->setEnabled(false);
-    m_ui->toolButton_Close->setToolTip(tr("closing when the adapter is idle"));
-}
-
-void MainWindow::closeEvent(QCloseEvent *event)
-{
-    // The window manager's close button, Alt+F4 and the end of the session arrive here, not
-    // through safeClose(); the application ends with this window, so they must wait as well.
-    if (adapterInUse()) {
-        event->ignore();
-        safeClose();
-        return;
-    }
-    // A catalog download may still be in its nested event loop: it must not go on to the device.
-    m_closeRequested = true;
-    FramelessWidget::closeEvent(event);
-}
-
-void MainWindow::onSafeCloseBusyChanged(bool isBusy)
-{
-    if (isBusy)
-        return;
-    qInfo() << "safe close...";
-    safeClose();
-}
-
-void MainWindow::refillVersionList()
-{
-    m_ui->comboBox_Version->clear();
-    m_ui->comboBox_Version->addItems(m_syncCloud->firmwareVersionList());
-}
-
-void MainWindow::onPushButtonUpdateClicked()
-{
-    startCatalogOperation(true);
-}
-
-void MainWindow::onPushButtonRestoreClicked()
-{
-    startCatalogOperation(false);
-}
-
-void MainWindow::startCatalogOperation(bool update)
-{
-    if (refuseWhileBusy())
-        return;
-    m_preparing = true;
-    const QString path = m_syncCloud->getFirmware(m_ui->comboBox_Version->currentIndex());
-    m_preparing = false;
-    if (update)
-        qDebug() << "firmware_file_path" << path << m_device->version()
-                 << m_ui->comboBox_Version->currentText();
-    else
-        qDebug() << "firmware_file_path" << path;
-    // The download ran a nested event loop: the window may have been closed or the adapter
-    // pulled out meanwhile.
-    if (m_closeRequested || !m_device->isConnected())
-        return;
-    if (path.isEmpty()) {
-        // The download progress disabled the controls; the catalog error has been shown.
-        enableFlowControls(true);
-        applyLanguage();
-        return;
-    }
-    const QString version = m_ui->comboBox_Version->currentText();
-    const bool confirmed = !update || confirmLayoutChange(version);
-    if (m_closeRequested || !m_device->isConnected())
-        return;
-    if (!confirmed || refuseWhileBusy()) {
-        enableFlowControls(true);
-        applyLanguage();
-        return;
-    }
-
-    const QString label =
-        update ? m_ui->pushButton_Update->text() : m_ui->pushButton_Restore->text();
-    m_ui->label_CurrentVersion->setText(label + QStringLiteral("..."));
-    m_ui->progressBar->setToolTip(label);
-    m_ui->progressBar->setValue(0);
-    m_ui->progressBar->show();
-    enableFlowControls(false);
-    markOperationStarted();
-    m_operation = update ? Operation::Update : Operation::Restore;
-    if (update)
-        m_device->updateFirmware(path, version);
-    else
-        m_device->restoreFactorySettings(path, version);
-}
-
-void MainWindow::openFirmwareFile()
-{
-    firmwareFilePath =
-        chooseFile(FileDialogKind::Open, tr("Open Firmware"), tr("Firmware Files (*.bin *.hfw)"));
-    const std::optional<QString> version = FirmwareFileName::versionFromPath(firmwareFilePath);
-    // The device refuses a version without three parts without a word, which would leave a
-    // progress bar that never moves: such a file is refused here.
-    if (!version || !FirmwareFileName::isFlashableVersion(*version)) {
-        firmwareFilePath.clear();
-        firmwareFileVersion.clear();
-        m_messageDialog->showMessage(tr("Waring"), tr("Empty file or wrong version!"));
-        return;
-    }
-    firmwareFileVersion = *version;
-    // The name alone fits the dialog; the folder is there on demand.
-    const QString text = tr("Version: %1").arg(firmwareFileVersion) + QLatin1Char('\n') +
-                         tr("Firmware: %1").arg(QFileInfo(firmwareFilePath).fileName());
-    m_messageDialog->showNotification(text, true, QDir::toNativeSeparators(firmwareFilePath));
-}
-
-void MainWindow::onUpdateFirmwareButtonClicked()
-{
-    qDebug() << "on updateFirmwareButtonClicked " << firmwareFilePath.isEmpty()
-             << firmwareFileVersion;
-    startFileOperation(true);
-}
-
-void MainWindow::onRestoreDefaultsButtonClicked()
-{
-    qDebug() << "on restoreDefaultsButtonClicked " << firmwareFilePath.isEmpty()
-             << firmwareFileVersion << m_device->version();
-    startFileOperation(false);
-}
-
-void MainWindow::startFileOperation(bool update)
-{
-    if (firmwareFilePath.isEmpty() || firmwareFileVersion.isEmpty())
-        return;
-    if (!FirmwareFileName::isFlashableVersion(firmwareFileVersion)) {
-        // Queued: the notification that called us is still up and would swallow the message.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_messageDialog->showMessage(tr("Waring"), tr("Empty file or wrong version!"));
-            },
-            Qt::QueuedConnection);
-        return;
-    }
-    if (refuseWhileBusy())
-        return;
-    const QString path = firmwareFilePath;
-    const QString version = firmwareFileVersion;
-    if (update) {
-        const bool confirmed = confirmLayoutChange(version);
-        if (!confirmed || m_closeRequested || !m_device->isConnected() || refuseWhileBusy())
-            return;
-    } else if (finishPendingRecovery(path, version)) {
-        return;
-    }
-
-    m_ui->progressBar->setValue(0);
-    m_ui->progressBar->show();
-    const QString label =
-        update ? m_ui->pushButton_Update->text() : m_ui->pushButton_Restore->text();
-    m_ui->label_CurrentVersion->setText(label + QLatin1Char(' ') + version + QStringLiteral("..."));
-    m_ui->progressBar->setToolTip(label);
-    markOperationStarted();
-    m_operation = update ? Operation::Update : Operation::Restore;
-    if (update)
-        m_device->updateFirmware(path, version);
-    else
-        m_device->restoreFactorySettings(path, version);
-}
-
-bool MainWindow::confirmLayoutChange(const QString &version)
-{
-    // The device writes the V2 layout from 5.5.0 on. Its version is re-read after every write,
-    // while its layout is read only at connection, so the version decides on both sides.
-    const QString current = m_device->version();
-    const auto v2 = [](const QString &of) {
-        return VersionRules::compare(of, QStringLiteral("5.5.0")) >= 0;
-    };
-    if (current.isEmpty() || v2(current) == v2(version))
-        return true;
-    // Going down, the V1 application covers the sector of the macros; going up, the data blocks
-    // keep their V1 markers and the next connection asks for the defaults to be restored.
-    // The device carries the configuration over (copy, defaults, restore of the copy); only V1
-    // cannot take it back.
-    const QString text =
-        v2(version) ? tr("This firmware uses the newer flash layout: the adapter is reset to "
-                         "factory defaults, then your settings are brought back from a copy. "
-                         "Continue?")
-                    : tr("This firmware uses the older flash layout: the adapter is reset to "
-                         "factory defaults and cannot take your macros. A copy of your settings "
-                         "is kept for a newer firmware. Continue?");
-    // A dialog of its own: the shared one may still hold the notification that led here.
-    MessageDialog question(this);
-    m_preparing = true;
-    const bool accepted = question.execMessage(tr("Waring"), text) == QDialog::Accepted;
-    m_preparing = false;
-    m_layoutChange = accepted ? (v2(version) ? 1 : -1) : 0;
-    return accepted;
-}
-
-void MainWindow::onFirmwareDownloadProgress(qlonglong received, qlonglong total)
-{
-    if (received != total) {
-        m_ui->label_CurrentVersion->setText(tr("Firmware downloading..."));
-        m_ui->comboBox_Version->setEnabled(false);
-        m_ui->pushButton_Update->setEnabled(false);
-        m_ui->pushButton_Restore->setEnabled(false);
-    }
-    onProgressChanged(received, total);
-}
-
-void MainWindow::onFlashProgressChanged(qlonglong current, qlonglong total)
-{
-    // A copy stage that shares the bar with the stages after it hands the line back here.
-    if (m_ui->label_CurrentVersion->text() == tr("Keeping a copy of the settings..."))
-        m_ui->label_CurrentVersion->setText(m_lineBeforeCopy);
-    if (current != total) {
-        // One report per 52-byte chunk, hundreds a second: the bar follows once a frame.
-        m_pendingProgress = {current, total};
-        if (!m_progressFrame->isActive())
-            m_progressFrame->start();
-        enableFlowControls(false);
-        return;
-    }
-    m_progressFrame->stop();
-    onProgressChanged(current, total);
-    QString text = m_operation == Operation::Update ? tr("Update successfully!")
-                                                    : tr("Restored successfully!");
-    m_operation = Operation::None;
-    if (m_layoutChange != 0)
-        text += QLatin1Char('\n') + (m_layoutChange > 0 ? tr("Your settings were kept.")
-                                                        : tr("The adapter has factory settings; "
-                                                             "a copy of yours is kept."));
-    m_layoutChange = 0;
-    m_messageDialog->showMessage(tr("HalVern Firmware Tool"), text);
-    applyLanguage();
-    enableFlowControls(true);
-}
-
 void MainWindow::onPushButtonVersionInfoClicked()
 {
     // The server's text is shown as it comes, never as markup: its version heads it, then
@@ -678,106 +391,6 @@ void MainWindow::onSyncError(SyncCloud::SyncError error)
     if (m_ui->stackedWidget->currentWidget() == m_ui->page_Start)
         m_ui->stackedWidget->setCurrentWidget(m_ui->page_Unconnected);
     applyLanguage();
-}
-
-bool MainWindow::compareVersion(QString v1, QString v2)
-{
-    return FirmwareFileName::isNewerVersion(v1, v2);
-}
-
-void MainWindow::saveBackup(qlonglong current, qlonglong total, char *backupData)
-{
-    m_settingsDialog->setProgress(current, total);
-    if (current != total) {
-        m_settingsDialog->setEnabled(false);
-        return;
-    }
-    QString path = chooseFile(FileDialogKind::Save, tr("save backup"), kBackupFilter);
-    // The restore lists "*.bkp" files only: a name given without a suffix would hide there.
-    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty())
-        path += QStringLiteral(".bkp");
-    if (!path.isEmpty() && backupData && total > 0) {
-        const QByteArray serial = m_device->serialNumber();
-        const QByteArray image(backupData, qsizetype(total));
-        const QByteArray file = BackupFile::encode(image, serial);
-        qDebug().noquote() << "sn_md5" << hex(BackupFile::key(serial))
-                           << hex(QCryptographicHash::hash(image, QCryptographicHash::Md5))
-                           << hex(file.left(4)) << hex(file.right(16));
-
-        QString why;
-        if (BackupFile::save(path, file, &why)) {
-            m_settingsDialog->hide();
-            m_messageDialog->showMessage(tr("HalVern Firmware Tool"), tr("successfully!"));
-        } else {
-            qWarning().noquote() << "backup file not written:" << path << why;
-            m_messageDialog->showMessage(tr("Error"),
-                                         tr("The backup file could not be written: %1").arg(path));
-        }
-    }
-    m_settingsDialog->setEnabled(true);
-}
-
-void MainWindow::restoreBackup()
-{
-    if (refuseWhileBusy())
-        return;
-    const QString path = chooseFile(FileDialogKind::Open, tr("restore"), kBackupFilter);
-    if (path.isEmpty())
-        return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    // One byte beyond the largest backup is enough to see that a file is none.
-    const QByteArray data = file.read(BackupFile::kImageSizeV2 + BackupFile::kDigestSize + 1);
-    file.close();
-    if (data.isEmpty())
-        return;
-
-    const QByteArray serial = m_device->serialNumber();
-    const BackupFile::Contents contents = BackupFile::decode(data, serial);
-    qDebug().noquote() << "file_md5" << hex(BackupFile::key(serial)) << hex(contents.digest)
-                       << hex(contents.content.left(4)) << hex(contents.content.right(16));
-    if (contents.check != BackupFile::Check::Valid) {
-        qWarning() << "Corrupted file/Unauthorized !";
-        m_settingsDialog->reject();
-        m_messageDialog->showMessage(tr("HalVern Firmware Tool"),
-                                     tr("Corrupted file/Unauthorized !"));
-        return;
-    }
-    const QString version = BackupFile::imageVersion(contents.content);
-    qWarning() << "dataRestore" << version;
-    if (m_device->compareCompatibleVersion(version, m_device->version()) > 0) {
-        m_messageDialog->showMessage(tr("HalVern Firmware Tool"),
-                                     tr("Firmware Update Required") +
-                                         QStringLiteral("( >= %1) !").arg(version));
-        return;
-    }
-    // The file dialog ran its own event loop: something may have started meanwhile.
-    if (refuseWhileBusy())
-        return;
-    QByteArray content = contents.content;
-    m_device->dataRestore(content, version);
-    markOperationStarted();
-}
-
-void MainWindow::startDataBackup()
-{
-    if (refuseWhileBusy())
-        return;
-    m_device->dataBackup();
-    markOperationStarted();
-}
-
-void MainWindow::selectBootMode(int mode)
-{
-    if (refuseWhileBusy()) {
-        // The dialog already shows the new mode; put back the one the adapter keeps.
-        onSettingChanged();
-        return;
-    }
-    m_device->selectBootMode(mode);
-    markOperationStarted();
-    qDebug() << "bootModeChanged" << mode;
 }
 
 void MainWindow::onComboBoxLanguagesChanged(int index)
@@ -853,41 +466,6 @@ void MainWindow::updateToolTips()
     // Once pressed, the button tells what the close waits for instead.
     if (m_ui->toolButton_Close->isEnabled())
         m_ui->toolButton_Close->setToolTip(tr("Close"));
-}
-
-bool MainWindow::adapterInUse() const
-{
-    return m_device->isBusy() || m_operationStarting;
-}
-
-bool MainWindow::refuseWhileBusy()
-{
-    if (!adapterInUse() && !m_preparing)
-        return false;
-    qInfo() << "device operation refused: the adapter is busy";
-    // Queued: a notification that called us is still up and would swallow the message.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_messageDialog->showMessage(tr("Waring"), tr("HalVern M7 is busy, please wait."));
-        },
-        Qt::QueuedConnection);
-    return true;
-}
-
-void MainWindow::markOperationStarted()
-{
-    // Every launcher does nothing without an open adapter, and then no idle report would
-    // ever clear the mark.
-    m_operationStarting = m_device->isConnected();
-}
-
-void MainWindow::enableFlowControls(bool enabled)
-{
-    m_ui->comboBox_Version->setEnabled(enabled);
-    m_ui->pushButton_Update->setEnabled(enabled);
-    m_ui->pushButton_Restore->setEnabled(enabled);
-    m_ui->toolButton_Settings->setEnabled(enabled);
 }
 
 QString MainWindow::chooseFile(FileDialogKind kind, const QString &caption, const QString &filter)
