@@ -13,7 +13,7 @@ rm -rf "$out"
 mkdir -p "$out"
 for scale in 100 200; do
     QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR="$(awk "BEGIN { print $scale / 100 }")" \
-        "$root/build/tests/halvern-ui-preview" "$out/$scale" >"$out/render-$scale.log" 2>&1 || {
+        "$root/build/demo/halvern-ui-preview" "$out/$scale" >"$out/render-$scale.log" 2>&1 || {
         tail -20 "$out/render-$scale.log" >&2
         exit 1
     }
