@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <utility>
 
 #if defined(Q_OS_WIN)
 #include <iterator>
@@ -35,25 +36,19 @@ constexpr qint64 InconsistentBlockLimitMs = 5000;
 
 const char *sharedMemoryErrorName(QSharedMemory::SharedMemoryError error)
 {
-    switch (error) {
-    case QSharedMemory::NoError:
-        return "NoError";
-    case QSharedMemory::PermissionDenied:
-        return "PermissionDenied";
-    case QSharedMemory::InvalidSize:
-        return "InvalidSize";
-    case QSharedMemory::KeyError:
-        return "KeyError";
-    case QSharedMemory::AlreadyExists:
-        return "AlreadyExists";
-    case QSharedMemory::NotFound:
-        return "NotFound";
-    case QSharedMemory::LockError:
-        return "LockError";
-    case QSharedMemory::OutOfResources:
-        return "OutOfResources";
-    case QSharedMemory::UnknownError:
-        break;
+    static const std::pair<QSharedMemory::SharedMemoryError, const char *> kNames[] = {
+        {QSharedMemory::NoError, "NoError"},
+        {QSharedMemory::PermissionDenied, "PermissionDenied"},
+        {QSharedMemory::InvalidSize, "InvalidSize"},
+        {QSharedMemory::KeyError, "KeyError"},
+        {QSharedMemory::AlreadyExists, "AlreadyExists"},
+        {QSharedMemory::NotFound, "NotFound"},
+        {QSharedMemory::LockError, "LockError"},
+        {QSharedMemory::OutOfResources, "OutOfResources"},
+    };
+    for (const auto &[known, name] : kNames) {
+        if (known == error)
+            return name;
     }
     return "UnknownError";
 }

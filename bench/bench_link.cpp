@@ -5,6 +5,7 @@
 // With --across the adapter starts as a V1 adapter at 5.4.2: the update changes the layout and
 // keeps the configuration (a full safety copy, a factory restore, the copy restored).
 #include "app/ApplicationFonts.h"
+#include "bench/BenchFirmware.h"
 #include "demo/DemoCatalogServer.h"
 #include "device/CommandFrame.h"
 #include "device/DeviceFlash.h"
@@ -27,7 +28,6 @@
 
 namespace {
 
-constexpr int kFirmwareSize = 6 * 0x20000 - 2;
 constexpr auto kFrame = std::chrono::milliseconds(1);
 constexpr auto kErasePerSector = std::chrono::milliseconds(300);
 
@@ -98,12 +98,7 @@ int main(int argc, char *argv[])
     qSetMessagePattern(QStringLiteral("%{if-critical}%{message}%{endif}"));
     loadApplicationFonts(applicationFontPaths());
 
-    const QByteArray firmware = sim::applicationImage(kFirmwareSize, 11);
-    const QString path = home.filePath(QStringLiteral("firmware.hfw"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(firmware) != firmware.size())
-        qFatal("cannot write the firmware file");
-    file.close();
+    const QString path = writeBenchFirmware(QDir(home.path()));
 
     DemoCatalogServer server;
     if (!server.listen())

@@ -1,6 +1,7 @@
 // How much the tool's own stack adds to a firmware update: a full V2 update of the largest
 // firmware that fits, against a bare loop that sends the same write frames straight through the
 // hidapi functions, both on a simulated adapter without link delay.
+#include "bench/BenchFirmware.h"
 #include "device/DeviceFlash.h"
 #include "support/SimFixture.h"
 
@@ -21,7 +22,6 @@
 
 namespace {
 
-constexpr int kFirmwareSize = 6 * 0x20000 - 2;
 constexpr int kRuns = 10;
 
 long peakResidentKiB()
@@ -98,12 +98,8 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     qSetMessagePattern(QStringLiteral("%{if-critical}%{message}%{endif}"));
     QTemporaryDir dir;
+    const QString path = writeBenchFirmware(QDir(dir.path()));
     const QByteArray firmware = sim::applicationImage(kFirmwareSize, 11);
-    const QString path = dir.filePath(QStringLiteral("firmware.hfw"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(firmware) != firmware.size())
-        qFatal("cannot write the firmware file");
-    file.close();
 
     sim::FirmwareSetup setup;
     auto adapter = plugAdapter(setup);

@@ -3,15 +3,11 @@
 #include "cloud/CatalogRules.h"
 #include "sim/SimProvision.h"
 
-#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpSocket>
 
 namespace {
-
-constexpr char kBufferProperty[] = "requestBuffer";
 
 // Large enough that an update takes a few seconds over the modelled link, small enough to fit
 // the V1 application area as well.
@@ -29,26 +25,15 @@ QString changeLogOf(const QString &version)
                           "power cut");
 }
 
-QByteArray answer(int status, const QByteArray &reason, const QByteArray &contentType,
-                  const QByteArray &body)
-{
-    return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason +
-           "\r\nContent-Type: " + contentType +
-           "\r\nConnection: close\r\nContent-Length: " + QByteArray::number(body.size()) +
-           "\r\n\r\n" + body;
-}
-
 } // namespace
 
 DemoCatalogServer::DemoCatalogServer(QObject *parent)
     : QObject(parent)
-{
-    connect(&m_server, &QTcpServer::newConnection, this, &DemoCatalogServer::onNewConnection);
-}
+{}
 
 bool DemoCatalogServer::listen()
 {
-    if (!m_server.listen(QHostAddress::LocalHost, 0))
+    if (!m_server.listen())
         return false;
     // The download addresses carry the port, known only now.
     publishCatalog();
@@ -57,12 +42,7 @@ bool DemoCatalogServer::listen()
 
 QUrl DemoCatalogServer::url(const QString &path) const
 {
-    QUrl base;
-    base.setScheme(QStringLiteral("http"));
-    base.setHost(QStringLiteral("127.0.0.1"));
-    base.setPort(m_server.serverPort());
-    base.setPath(path);
-    return base;
+    return m_server.url(path);
 }
 
 QStringList DemoCatalogServer::versions()
@@ -82,7 +62,7 @@ void DemoCatalogServer::publishCatalog()
         const QString path =
             QStringLiteral("/download/firmware/HalVern_M7_FirmwareV%1.hfw").arg(version);
         const QByteArray bytes = firmware(version);
-        m_files.insert(path, bytes);
+        m_server.setRoute(path, {200, bytes});
         list.append(QJsonObject{{"version", version},
                                 {"download", url(path).toString()},
                                 {"checksum", CatalogRules::md5Hex(bytes)},
@@ -90,38 +70,6 @@ void DemoCatalogServer::publishCatalog()
     }
     const QJsonObject download{{"flashTool", QJsonObject{{"version", "2.3.4"}}},
                                {"firmware", list}};
-    m_files.insert(QString::fromLatin1(kCatalogPath),
-                   QJsonDocument(QJsonObject{{"download", download}}).toJson());
-}
-
-void DemoCatalogServer::onNewConnection()
-{
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        socket->setParent(this);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    }
-}
-
-void DemoCatalogServer::onReadyRead(QTcpSocket *socket)
-{
-    const QByteArray buffer = socket->property(kBufferProperty).toByteArray() + socket->readAll();
-    socket->setProperty(kBufferProperty, buffer);
-    if (socket->property("answered").toBool() || !buffer.contains("\r\n\r\n"))
-        return;
-    socket->setProperty("answered", true);
-
-    // "GET /path HTTP/1.1"
-    const QList<QByteArray> requestLine = buffer.left(buffer.indexOf("\r\n")).split(' ');
-    const QString path =
-        requestLine.size() >= 2 ? QString::fromLatin1(requestLine.at(1)) : QString();
-    const auto file = m_files.constFind(path);
-    if (file == m_files.constEnd()) {
-        socket->write(answer(404, "Not Found", "text/plain", "no such file"));
-    } else {
-        const QByteArray type =
-            path.endsWith(QLatin1String(".json")) ? "application/json" : "application/octet-stream";
-        socket->write(answer(200, "OK", type, *file));
-    }
-    socket->disconnectFromHost();
+    m_server.setRoute(QString::fromLatin1(kCatalogPath),
+                      {200, QJsonDocument(QJsonObject{{"download", download}}).toJson()});
 }

@@ -1,14 +1,12 @@
 #pragma once
 
+#include "demo/LoopbackHttpServer.h"
+
 #include <QByteArray>
-#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QTcpServer>
 #include <QUrl>
-
-class QTcpSocket;
 
 // The maker's web server as the demo plays it: a catalog of three firmware versions with their
 // change logs and files, on 127.0.0.1 at a port the system picks. Every answer closes the
@@ -32,9 +30,6 @@ public:
 
 private:
     void publishCatalog();
-    void onNewConnection();
-    void onReadyRead(QTcpSocket *socket);
 
-    QTcpServer m_server;
-    QHash<QString, QByteArray> m_files; // path -> body
+    LoopbackHttpServer m_server;
 };

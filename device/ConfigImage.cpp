@@ -6,6 +6,7 @@
 #include <QtEndian>
 
 #include <cstring>
+#include <utility>
 
 namespace ConfigImages {
 
@@ -80,21 +81,18 @@ int imageSize(ConfigLayout layout)
 
 QString describe(ImageFault fault)
 {
-    switch (fault) {
-    case ImageFault::None:
-        return QStringLiteral("valid");
-    case ImageFault::TooShort:
-        return QStringLiteral("image shorter than its layout");
-    case ImageFault::DataBlockA:
-        return QStringLiteral("data block A length out of range");
-    case ImageFault::DataBlockB:
-        return QStringLiteral("data block B length out of range");
-    case ImageFault::MacroBlock:
-        return QStringLiteral("macro block length out of range");
-    case ImageFault::MacroRecord:
-        return QStringLiteral("macro record length out of range");
-    case ImageFault::MacroBlockOverflow:
-        return QStringLiteral("rebuilt macro block too large");
+    static const std::pair<ImageFault, const char *> kTexts[] = {
+        {ImageFault::None, "valid"},
+        {ImageFault::TooShort, "image shorter than its layout"},
+        {ImageFault::DataBlockA, "data block A length out of range"},
+        {ImageFault::DataBlockB, "data block B length out of range"},
+        {ImageFault::MacroBlock, "macro block length out of range"},
+        {ImageFault::MacroRecord, "macro record length out of range"},
+        {ImageFault::MacroBlockOverflow, "rebuilt macro block too large"},
+    };
+    for (const auto &[known, text] : kTexts) {
+        if (known == fault)
+            return QString::fromLatin1(text);
     }
     return {};
 }

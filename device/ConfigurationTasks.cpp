@@ -79,11 +79,9 @@ void DeviceFlash::dataRestore(QByteArray &data, const QString &version)
 void DeviceFlash::restoreTask(const QByteArray &data, const QString &version)
 {
     QMutexLocker lock(&m_mutex);
-    const FlashChange change(this);
+    const FlashChange change(this, QStringLiteral("restore"));
     if (!change.allowed)
         return;
-    beginTranscript(QStringLiteral("restore"));
-    setIsBusy(true);
     if (refuseWithoutConfigBlock("dataRestore")) {
         emit settingChanged();
         setIsBusy(false);
@@ -182,11 +180,9 @@ void DeviceFlash::selectBootMode(int mode)
 void DeviceFlash::bootModeTask(int mode)
 {
     QMutexLocker lock(&m_mutex);
-    const FlashChange change(this);
+    const FlashChange change(this, QStringLiteral("boot mode"));
     if (!change.allowed)
         return;
-    beginTranscript(QStringLiteral("boot mode"));
-    setIsBusy(true);
     if (refuseWithoutConfigBlock("selectBootMode")) {
         setIsBusy(false);
         return;

@@ -271,14 +271,18 @@ private:
     // would start only after the shutdown began changes nothing instead.
     struct FlashChange
     {
-        explicit FlashChange(DeviceFlash *owner)
+        // Begins the operation's transcript and reports busy when it may start.
+        FlashChange(DeviceFlash *owner, const QString &operation)
             : device(owner)
             , allowed(!owner->m_abort)
         {
-            if (allowed)
-                device->m_changingFlash = true;
-            else
+            if (!allowed) {
                 qWarning("flash operation not started: the device link is shutting down");
+                return;
+            }
+            device->m_changingFlash = true;
+            device->beginTranscript(operation);
+            device->setIsBusy(true);
         }
         ~FlashChange() { device->m_changingFlash = false; }
         Q_DISABLE_COPY_MOVE(FlashChange)

@@ -204,11 +204,10 @@ void DeviceFlash::firmwareTask(FirmwareOperation operation, VersionRules::Config
 {
     QMutexLocker lock(&m_mutex);
     const bool update = operation == FirmwareOperation::Update;
-    const FlashChange change(this);
+    const FlashChange change(this,
+                             update ? QStringLiteral("update") : QStringLiteral("factory restore"));
     if (!change.allowed)
         return;
-    beginTranscript(update ? QStringLiteral("update") : QStringLiteral("factory restore"));
-    setIsBusy(true);
     // An update rebuilds sector 1 from the cached block; a factory restore writes a fresh one.
     if (update && refuseWithoutConfigBlock("updateFirmware")) {
         setIsBusy(false);

@@ -183,11 +183,9 @@ void DeviceFlash::restoreCopyTask(const SafetyCopy &copy, const QString &firmwar
                                   const QString &firmwareVersion)
 {
     QMutexLocker lock(&m_mutex);
-    const FlashChange change(this);
+    const FlashChange change(this, QStringLiteral("restore copy"));
     if (!change.allowed)
         return;
-    beginTranscript(QStringLiteral("restore copy"));
-    setIsBusy(true);
     qInfo().noquote() << "restoreSafetyCopy" << int(copy.kind) << copy.firmwareVersion
                       << firmwarePath << firmwareVersion;
     const bool block = copy.kind == SafetyCopy::Kind::ConfigBlock;

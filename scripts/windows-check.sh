@@ -11,17 +11,8 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$root/build}"
 compiler=x86_64-w64-mingw32-g++-posix
-package=g++-mingw-w64-x86-64-posix
 
-if ! command -v "$compiler" >/dev/null; then
-    echo "Installing: $package"
-    sudo=()
-    if [[ "$(id -u)" -ne 0 ]]; then
-        sudo=(sudo)
-    fi
-    "${sudo[@]}" apt-get update
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y "$package"
-fi
+"$root/scripts/install-packages.sh" g++-mingw-w64-x86-64-posix
 
 if [[ -d "$build" ]]; then
     build="$(cd "$build" && pwd)"

@@ -88,8 +88,7 @@ void SimAdapter::eraseAll()
 
 void SimAdapter::setRunState(quint8 state)
 {
-    std::lock_guard lock(m_mutex);
-    m_runState = state;
+    setLocked(m_runState, state);
 }
 
 void SimAdapter::armFault(Fault fault, int nth, bool fromThenOn)
@@ -113,8 +112,7 @@ void SimAdapter::setReportDelay(std::chrono::microseconds delay)
 
 void SimAdapter::setOpenError(int error)
 {
-    std::lock_guard lock(m_mutex);
-    m_openError = error;
+    setLocked(m_openError, error);
 }
 
 void SimAdapter::setReplay(const QList<ReplayedCommand> &replay)
@@ -128,32 +126,27 @@ void SimAdapter::setReplay(const QList<ReplayedCommand> &replay)
 
 int SimAdapter::replayMismatches() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_replayMismatches;
+    return locked(m_replayMismatches);
 }
 
 int SimAdapter::openError() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_openError;
+    return locked(m_openError);
 }
 
 void SimAdapter::setLateReplyDelay(std::chrono::milliseconds delay)
 {
-    std::lock_guard lock(m_mutex);
-    m_lateReplyDelay = delay;
+    setLocked(m_lateReplyDelay, delay);
 }
 
 void SimAdapter::setEraseTimePerSector(std::chrono::milliseconds time)
 {
-    std::lock_guard lock(m_mutex);
-    m_eraseTimePerSector = time;
+    setLocked(m_eraseTimePerSector, time);
 }
 
 QList<ReceivedCommand> SimAdapter::commands() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_commands;
+    return locked(m_commands);
 }
 
 void SimAdapter::clearCommands()
@@ -176,14 +169,12 @@ int SimAdapter::erasedSectorCount(int number) const
 
 bool SimAdapter::isPlugged() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_plugged;
+    return locked(m_plugged);
 }
 
 quint64 SimAdapter::generation() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_generation;
+    return locked(m_generation);
 }
 
 void SimAdapter::setPlugged(bool plugged)

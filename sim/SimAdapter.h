@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace sim {
 
@@ -140,6 +141,18 @@ private:
     const QByteArray m_serial;
 
     mutable std::mutex m_mutex;
+    template<typename T>
+    T locked(const T &field) const
+    {
+        std::lock_guard lock(m_mutex);
+        return field;
+    }
+    template<typename T>
+    void setLocked(T &field, T value)
+    {
+        std::lock_guard lock(m_mutex);
+        field = std::move(value);
+    }
     std::condition_variable m_replyReady;
     QByteArray m_flash;
     quint8 m_runState = 6;

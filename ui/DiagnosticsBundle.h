@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMetaEnum>
 #include <QPair>
 #include <QString>
 
@@ -21,6 +22,14 @@ struct Facts
     QString log;
     QList<Transcript::Record> exchanges;
 };
+
+// The name a bundle gives a value of one of the device's enums; the number when it has none.
+template<typename Enum>
+QString key(Enum value)
+{
+    const char *name = QMetaEnum::fromType<Enum>().valueToKey(int(value));
+    return name ? QString::fromLatin1(name) : QString::number(int(value));
+}
 
 QByteArray compose(const Facts &facts);
 // The exchanges a bundle holds, as compose wrote them.

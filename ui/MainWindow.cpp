@@ -33,6 +33,40 @@ QString serialGroups(const QByteArray &serial)
     return groups.join(QLatin1Char(' '));
 }
 
+struct ErrorText
+{
+    DeviceFlash::DeviceError error;
+    const char *text;
+};
+
+const ErrorText kErrorTexts[] = {
+    {DeviceFlash::DeviceError_FirmwareDataEmpty,
+     QT_TRANSLATE_NOOP("MainWindow", "Firmware data empty!")},
+    {DeviceFlash::DeviceError_EraseFlashFailure,
+     QT_TRANSLATE_NOOP("MainWindow", "Erase flash failure!")},
+    {DeviceFlash::DeviceError_FirmwareLost,
+     QT_TRANSLATE_NOOP("MainWindow", "Firmware lost! Please update firmware!")},
+    {DeviceFlash::DeviceError_ConfigurationLost,
+     QT_TRANSLATE_NOOP("MainWindow", "Configuration lost! Please restore defaults!")},
+    {DeviceFlash::DeviceError_FirmwareTooLarge,
+     QT_TRANSLATE_NOOP("MainWindow", "Firmware file too large! Please choose another firmware.")},
+    {DeviceFlash::DeviceError_WriteFlashFailure,
+     QT_TRANSLATE_NOOP("MainWindow", "Write flash failure! Please try again.")},
+    {DeviceFlash::DeviceError_BackupImageInvalid,
+     QT_TRANSLATE_NOOP("MainWindow", "Invalid backup file! Please choose another backup.")},
+    {DeviceFlash::DeviceError_BackupReadFailure,
+     QT_TRANSLATE_NOOP("MainWindow", "Backup read failure! Please try again.")},
+    {DeviceFlash::DeviceError_RestoreNotSupported,
+     QT_TRANSLATE_NOOP("MainWindow",
+                       "Data restore needs firmware 5.5.0 or newer! Please update firmware.")},
+    {DeviceFlash::DeviceError_AdapterUnread,
+     QT_TRANSLATE_NOOP("MainWindow",
+                       "The adapter could not be read completely! Please plug it in again.")},
+    {DeviceFlash::DeviceError_SafetyCopyFailed,
+     QT_TRANSLATE_NOOP("MainWindow", "No copy of the settings could be kept, so nothing was "
+                                     "changed! Please try again.")},
+};
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent, const QUrl &serverUrl)
@@ -277,54 +311,23 @@ void MainWindow::onDeviceError(DeviceFlash::DeviceError error)
     m_ui->progressBar->hide();
     m_operation = Operation::None;
 
-    QString text;
-    switch (error) {
-    case DeviceFlash::DeviceError_FirmwareDataEmpty:
-        text = tr("Firmware data empty!");
-        break;
-    case DeviceFlash::DeviceError_EraseFlashFailure:
-        text = tr("Erase flash failure!");
-        break;
-    case DeviceFlash::DeviceError_HardwareFailure: {
-        text = tr("Hardware failure!");
+    if (error == DeviceFlash::DeviceError_HardwareFailure) {
         // Its own dialog, so no later message can replace it before the user has read it.
         auto *dialog = new MessageDialog(this);
-        dialog->execMessage(tr("Error"), text);
+        dialog->execMessage(tr("Error"), tr("Hardware failure!"));
         safeClose();
         delete dialog;
         return;
     }
-    case DeviceFlash::DeviceError_FirmwareLost:
-    case DeviceFlash::DeviceError_ConfigurationLost:
-        // With a copy of this adapter at hand the user is offered their own settings back.
-        if (offerRecovery(error))
-            return;
-        text = error == DeviceFlash::DeviceError_FirmwareLost
-                   ? tr("Firmware lost! Please update firmware!")
-                   : tr("Configuration lost! Please restore defaults!");
-        break;
-    case DeviceFlash::DeviceError_FirmwareTooLarge:
-        text = tr("Firmware file too large! Please choose another firmware.");
-        break;
-    case DeviceFlash::DeviceError_WriteFlashFailure:
-        text = tr("Write flash failure! Please try again.");
-        break;
-    case DeviceFlash::DeviceError_BackupImageInvalid:
-        text = tr("Invalid backup file! Please choose another backup.");
-        break;
-    case DeviceFlash::DeviceError_BackupReadFailure:
-        text = tr("Backup read failure! Please try again.");
-        break;
-    case DeviceFlash::DeviceError_RestoreNotSupported:
-        text = tr("Data restore needs firmware 5.5.0 or newer! Please update firmware.");
-        break;
-    case DeviceFlash::DeviceError_AdapterUnread:
-        text = tr("The adapter could not be read completely! Please plug it in again.");
-        break;
-    case DeviceFlash::DeviceError_SafetyCopyFailed:
-        text = tr("No copy of the settings could be kept, so nothing was changed! Please try "
-                  "again.");
-        break;
+    // With a copy of this adapter at hand the user is offered their own settings back.
+    if ((error == DeviceFlash::DeviceError_FirmwareLost ||
+         error == DeviceFlash::DeviceError_ConfigurationLost) &&
+        offerRecovery(error))
+        return;
+    QString text;
+    for (const ErrorText &known : kErrorTexts) {
+        if (known.error == error)
+            text = tr(known.text);
     }
     if (text.isEmpty())
         text = tr("Unknown device error %1!").arg(int(error));

@@ -75,6 +75,8 @@ private:
     void onUpdateFirmwareButtonClicked();
     void onRestoreDefaultsButtonClicked();
     void startFileOperation(bool update);
+    void launchFlash(bool update, const QString &path, const QString &version,
+                     const QString &lineSuffix);
     // Asks before an update that changes the adapter's flash layout; true to go on.
     bool confirmLayoutChange(const QString &version);
     void onFlashProgressChanged(qlonglong current, qlonglong total);

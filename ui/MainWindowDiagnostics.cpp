@@ -9,18 +9,10 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDialog>
-#include <QMetaEnum>
 #include <QSaveFile>
 #include <QSysInfo>
 
 namespace {
-
-template<typename Enum>
-QString key(Enum value)
-{
-    const char *name = QMetaEnum::fromType<Enum>().valueToKey(int(value));
-    return name ? QString::fromLatin1(name) : QString::number(int(value));
-}
 
 QString hex(quint32 value)
 {
@@ -47,7 +39,7 @@ QByteArray MainWindow::diagnostics() const
     facts.adapter = {
         {QStringLiteral("connected"), connected ? QStringLiteral("yes") : QStringLiteral("no")},
         {QStringLiteral("open blocked by"),
-         key(m_openBlocker) + QLatin1Char(' ') + m_openBlockerDetail},
+         DiagnosticsBundle::key(m_openBlocker) + QLatin1Char(' ') + m_openBlockerDetail},
         {QStringLiteral("product id"), hex(m_device->device())},
         {QStringLiteral("serial"), QString::fromLatin1(m_device->serialNumber())},
         {QStringLiteral("firmware"), m_device->version()},
@@ -60,7 +52,7 @@ QByteArray MainWindow::diagnostics() const
          QStringLiteral("application %1, data A %2, data B %3")
              .arg(hex(m_device->firmwareMarker()), hex(m_device->configMarkerA()),
                   hex(m_device->configMarkerB()))},
-        {QStringLiteral("run state"), key(m_device->runStatus())},
+        {QStringLiteral("run state"), DiagnosticsBundle::key(m_device->runStatus())},
         {QStringLiteral("boot mode"), QString::number(m_device->bootMode())},
     };
     facts.catalog = {

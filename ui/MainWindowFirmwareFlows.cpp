@@ -61,19 +61,7 @@ void MainWindow::startCatalogOperation(bool update)
         return;
     }
 
-    const QString label =
-        update ? m_ui->pushButton_Update->text() : m_ui->pushButton_Restore->text();
-    m_ui->label_CurrentVersion->setText(label + QStringLiteral("..."));
-    m_ui->progressBar->setToolTip(label);
-    m_ui->progressBar->setValue(0);
-    m_ui->progressBar->show();
-    enableFlowControls(false);
-    markOperationStarted();
-    m_operation = update ? Operation::Update : Operation::Restore;
-    if (update)
-        m_device->updateFirmware(path, version);
-    else
-        m_device->restoreFactorySettings(path, version);
+    launchFlash(update, path, version, QString());
 }
 
 void MainWindow::openFirmwareFile()
@@ -136,12 +124,20 @@ void MainWindow::startFileOperation(bool update)
         return;
     }
 
-    m_ui->progressBar->setValue(0);
-    m_ui->progressBar->show();
+    launchFlash(update, path, version, QLatin1Char(' ') + version);
+}
+
+// The line names the operation (and, for a file, its version) until the operation ends.
+void MainWindow::launchFlash(bool update, const QString &path, const QString &version,
+                             const QString &lineSuffix)
+{
     const QString label =
         update ? m_ui->pushButton_Update->text() : m_ui->pushButton_Restore->text();
-    m_ui->label_CurrentVersion->setText(label + QLatin1Char(' ') + version + QStringLiteral("..."));
+    m_ui->label_CurrentVersion->setText(label + lineSuffix + QStringLiteral("..."));
     m_ui->progressBar->setToolTip(label);
+    m_ui->progressBar->setValue(0);
+    m_ui->progressBar->show();
+    enableFlowControls(false);
     markOperationStarted();
     m_operation = update ? Operation::Update : Operation::Restore;
     if (update)

@@ -142,40 +142,37 @@ void MessageDialog::setTitle(const QString &title, const QString &text)
 
 void MessageDialog::onOkClicked()
 {
-    setResult(QDialog::Accepted);
-    m_loop.quit();
-    emit okButtonClicked();
-    m_notifying = false;
-    accept();
-    emit closed();
+    finish(QDialog::Accepted, &MessageDialog::okButtonClicked);
 }
 
 void MessageDialog::onRestoreClicked()
 {
-    setResult(QDialog::Rejected);
-    m_loop.quit();
-    emit restoreDefaultsButtonClicked();
-    m_notifying = false;
-    close();
-    emit closed();
+    finish(QDialog::Rejected, &MessageDialog::restoreDefaultsButtonClicked);
 }
 
 void MessageDialog::onUpdateClicked()
 {
-    setResult(QDialog::Rejected);
-    m_loop.quit();
-    emit updateFirmwareButtonClicked();
-    m_notifying = false;
-    close();
-    emit closed();
+    finish(QDialog::Rejected, &MessageDialog::updateFirmwareButtonClicked);
 }
 
 void MessageDialog::onCloseClicked()
 {
-    setResult(QDialog::Rejected);
+    finish(QDialog::Rejected, nullptr);
+}
+
+// The answer is known before the button's signal goes out, and the dialog is gone before
+// closed() does.
+void MessageDialog::finish(int result, void (MessageDialog::*clicked)())
+{
+    setResult(result);
     m_loop.quit();
+    if (clicked)
+        emit(this->*clicked)();
     m_notifying = false;
-    close();
+    if (result == QDialog::Accepted)
+        accept();
+    else
+        close();
     emit closed();
 }
 

@@ -49,6 +49,7 @@ private:
     void onRestoreClicked();
     void onUpdateClicked();
     void onCloseClicked();
+    void finish(int result, void (MessageDialog::*clicked)());
     void onFinished();
 
     std::unique_ptr<Ui::MessageDialog> m_ui;

@@ -1,16 +1,12 @@
 #include "support/DeviceSignalLog.h"
 
-#include <QMetaEnum>
+#include "ui/DiagnosticsBundle.h"
+
 #include <QMutexLocker>
 
 namespace {
 
-template<typename Enum>
-QString key(Enum value)
-{
-    const char *name = QMetaEnum::fromType<Enum>().valueToKey(int(value));
-    return name ? QString::fromLatin1(name) : QString::number(int(value));
-}
+using DiagnosticsBundle::key;
 
 QString flag(bool value)
 {

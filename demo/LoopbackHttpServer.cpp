@@ -1,4 +1,4 @@
-#include "support/HttpTestServer.h"
+#include "demo/LoopbackHttpServer.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -35,18 +35,18 @@ QByteArray header(int status, qint64 length)
 
 } // namespace
 
-HttpTestServer::HttpTestServer(QObject *parent)
+LoopbackHttpServer::LoopbackHttpServer(QObject *parent)
     : QObject(parent)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &HttpTestServer::onNewConnection);
+    connect(&m_server, &QTcpServer::newConnection, this, &LoopbackHttpServer::onNewConnection);
 }
 
-bool HttpTestServer::listen()
+bool LoopbackHttpServer::listen()
 {
     return m_server.listen(QHostAddress::LocalHost, 0);
 }
 
-QUrl HttpTestServer::url(const QString &path) const
+QUrl LoopbackHttpServer::url(const QString &path) const
 {
     QUrl base;
     base.setScheme(QStringLiteral("http"));
@@ -56,7 +56,7 @@ QUrl HttpTestServer::url(const QString &path) const
     return base;
 }
 
-int HttpTestServer::totalRequests() const
+int LoopbackHttpServer::totalRequests() const
 {
     int total = 0;
     for (const int count : m_counts)
@@ -64,7 +64,7 @@ int HttpTestServer::totalRequests() const
     return total;
 }
 
-void HttpTestServer::onNewConnection()
+void LoopbackHttpServer::onNewConnection()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         socket->setParent(this);
@@ -73,7 +73,7 @@ void HttpTestServer::onNewConnection()
     }
 }
 
-void HttpTestServer::onReadyRead(QTcpSocket *socket)
+void LoopbackHttpServer::onReadyRead(QTcpSocket *socket)
 {
     QByteArray buffer = socket->property(kBufferProperty).toByteArray() + socket->readAll();
     socket->setProperty(kBufferProperty, buffer);
@@ -88,7 +88,7 @@ void HttpTestServer::onReadyRead(QTcpSocket *socket)
     answer(socket, path);
 }
 
-void HttpTestServer::answer(QTcpSocket *socket, const QString &path)
+void LoopbackHttpServer::answer(QTcpSocket *socket, const QString &path)
 {
     m_counts[path] += 1;
     const Route route = m_routes.value(path, Route{404, "no such file", Mode::Body});
