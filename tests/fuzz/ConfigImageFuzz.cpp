@@ -7,23 +7,19 @@
 #include <QtEndian>
 
 #include <algorithm>
-#include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-
-namespace ConfigImageFuzz {
-
-namespace {
 
 using namespace ConfigImages;
+
+namespace {
 
 quint32 u24(const uint8_t *bytes)
 {
     return quint32(bytes[0]) | quint32(bytes[1]) << 8 | quint32(bytes[2]) << 16;
 }
 
-quint16 u16At(const QByteArray &bytes, int position)
+int u16At(const QByteArray &bytes, int position)
 {
     return qFromLittleEndian<quint16>(bytes.constData() + position);
 }
@@ -35,7 +31,7 @@ void check(bool condition)
 }
 
 // An adapter straight after a factory restore: empty blocks, erased flash between them.
-QByteArray makeBaseImage(ConfigLayout layout)
+QByteArray baseImage(ConfigLayout layout)
 {
     QByteArray image(imageSize(layout), char(0xFF));
     image.replace(0, FlashMap::kConfigBlockSize, QByteArray(FlashMap::kConfigBlockSize, '\0'));
@@ -45,13 +41,6 @@ QByteArray makeBaseImage(ConfigLayout layout)
     if (layout == ConfigLayout::V2)
         image.replace(kMacroBlockOffset, empty.size(), empty);
     return image;
-}
-
-const QByteArray &baseImage(ConfigLayout layout)
-{
-    static const QByteArray v1 = makeBaseImage(ConfigLayout::V1);
-    static const QByteArray v2 = makeBaseImage(ConfigLayout::V2);
-    return layout == ConfigLayout::V1 ? v1 : v2;
 }
 
 // One programming image for every run, cleared behind each: allocating and zeroing its 1.9 MB
@@ -69,13 +58,14 @@ FlashImage &reusedFlashImage()
 
 } // namespace
 
-bool run(const uint8_t *data, size_t size)
+bool ConfigImageFuzz::run(const uint8_t *data, size_t size)
 {
+    static const QByteArray bases[] = {baseImage(ConfigLayout::V1), baseImage(ConfigLayout::V2)};
     if (size < 4)
         return false;
     const ConfigLayout layout = (data[0] & 1) ? ConfigLayout::V2 : ConfigLayout::V1;
     const bool copyMacros = data[0] & 2;
-    QByteArray image = baseImage(layout);
+    QByteArray image = bases[data[0] & 1];
     if (data[0] & 4)
         image.resize(qMin<qsizetype>(u24(data + 1) % (kBackupBufferSize + 1), image.size()));
     for (size_t at = 4; at + 4 <= size && !image.isEmpty();) {
@@ -87,40 +77,37 @@ bool run(const uint8_t *data, size_t size)
     }
 
     const Validation validation = validate(image, layout, copyMacros);
-    FlashImage *flash = &reusedFlashImage();
+    FlashImage &flash = reusedFlashImage();
     QList<ConvertedRecord> notes;
     const QByteArray current(FlashMap::kConfigBlockSize, char(0x5A));
-    const Validation built = buildRestoreImage(*flash, image, current, layout, copyMacros, &notes);
-    check(built.fault == validation.fault);
+    check(buildRestoreImage(flash, image, current, layout, copyMacros, &notes).fault ==
+          validation.fault);
     if (!validation.ok()) {
-        check(flash->total == 0 && flash->eraseCount == 0);
+        check(flash.total == 0 && flash.eraseCount == 0);
         return false;
     }
-
-    check(FlashImages::segmentCount(*flash) == 4);
+    // Four segments within their areas; the blocks after the first carry their own length.
+    check(FlashImages::segmentCount(flash) == 4);
     const int areas[] = {FlashMap::kConfigBlockSize, kDataBlockAArea, kDataBlockBArea,
                          kMacroBlockArea};
     quint32 total = 0;
     for (int i = 0; i < 4; ++i) {
-        const QByteArray segment = FlashImages::segmentBytes(*flash, i);
+        const QByteArray segment = FlashImages::segmentBytes(flash, i);
         check(segment.size() <= areas[i]);
-        if (i > 0) // data blocks and the macro block carry their own length
-            check(u16At(segment, 0) == segment.size() && segment.size() >= kEmptyBlockSize);
+        check(i == 0 || (u16At(segment, 0) == segment.size() && segment.size() >= kEmptyBlockSize));
         total += quint32(segment.size());
     }
-    check(total == flash->total);
+    check(total == flash.total);
 
-    const QByteArray macros = FlashImages::segmentBytes(*flash, 3);
+    const QByteArray macros = FlashImages::segmentBytes(flash, 3);
     const int count = macroCount(image, layout);
-    const bool rebuilt = layout == ConfigLayout::V1 || (!copyMacros && count != 0);
-    if (rebuilt) {
-        const int bytesField = u16At(macros, kMacroBytesPosition);
-        check(macros.size() == bytesField + kBlockHeaderSize + 2);
+    const bool convert = !copyMacros && count != 0;
+    if (layout == ConfigLayout::V1 || convert) { // a rebuilt macro block
+        check(macros.size() == u16At(macros, kMacroBytesPosition) + kBlockHeaderSize + 2);
         check(quint8(macros.at(kMacroCountPosition)) == count);
         check(macros.endsWith(QByteArray("\xAA\x55", 2)));
     }
-    if (!copyMacros && count != 0) {
-        // Every converted record lies within the block, one after the other.
+    if (convert) { // every converted record lies within the block, one after the other
         check(notes.size() == count);
         int position = kBlockHeaderSize;
         for (const ConvertedRecord &note : notes) {
@@ -132,5 +119,3 @@ bool run(const uint8_t *data, size_t size)
     }
     return true;
 }
-
-} // namespace ConfigImageFuzz
