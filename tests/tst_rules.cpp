@@ -46,14 +46,13 @@ Bytes contents(const FlashImage &image)
 // lengths (0: none).
 QByteArray backupImage(bool v2, int first = 0, int second = 0)
 {
-    QByteArray records;
-    for (const int length : {first, second})
-        if (length != 0)
-            records += sim::macroRecordV1(length, 0, "macro", 0x11223344u + quint32(length),
-                                          quint8(length));
+    const auto record = [](int length) {
+        return length ? sim::macroRecordV1(length, 0, "macro", quint32(length), quint8(length))
+                      : QByteArray();
+    };
     return sim::configImage({5, 6, 0, v2 ? sim::Layout::V2 : sim::Layout::V1, 4096, 1, 0,
-                             QByteArray(300, 'A'), QByteArray(500, 'B'), records,
-                             quint8((first != 0) + (second != 0))});
+                             QByteArray(300, 'A'), QByteArray(500, 'B'),
+                             record(first) + record(second), quint8((first != 0) + (second != 0))});
 }
 
 // The format-4 form of one record: the header grows from 85 to 132 bytes, bytes 2 and 3 cleared.
@@ -88,21 +87,15 @@ private slots:
         for (int i = 2; i < 15; ++i) // the table holds 15 segments
             QVERIFY(appendSegment(*image, 0x08004000, "x"));
         QVERIFY(!appendSegment(*image, 0x08004000, "x"));
-        // Each part as an unsigned decimal, 0 when it is not one, low 8 bits kept.
-        QByteArray bytes;
-        for (const char *version : {"5.6.1", "5.6.1-beta", "5.6.300", "5.-1.2", "5.6"})
-            bytes.append(
-                reinterpret_cast<const char *>(versionBytes(QString(version).split('.')).data()),
-                3);
-        QCOMPARE(bytes.toHex(), "05060105060005062c050002050600");
         const std::tuple<bool, int, const char *, bool> sectors[] = {
             {false, 262142, "0506", true},        {false, 262143, "0506", false},
             {true, 131069, "06", true},           {true, 131070, "0607", true},
             {true, 786430, "060708090a0b", true}, {true, 786432, "060708090a0b", false}};
         for (const auto &[v2, size, expected, fits] : sectors) {
-            const QList<quint8> result = applicationSectors(ConfigLayout(v2), size);
-            QCOMPARE(QByteArray(reinterpret_cast<const char *>(result.data()), result.size()),
-                     hex(expected));
+            QByteArray result;
+            for (const quint8 sector : applicationSectors(ConfigLayout(v2), size))
+                result.append(char(sector));
+            QCOMPARE(result, hex(expected));
             QCOMPARE(firmwareFits(ConfigLayout(v2), size), fits);
         }
     }
@@ -131,12 +124,6 @@ private slots:
             QCOMPARE(migrateConfigBlock(before, QString(current).split('.'), ConfigLayout(v2)),
                      expected);
         }
-        // The stamp names the new firmware and leaves the user's settings as they were.
-        QCOMPARE(stampConfigBlock(before, ConfigLayout::V2, 200000, {5, 6, 7}),
-                 QByteArray(before + QByteArray(84, '\0'))
-                     .replace(0, 12, hex("5505060700000408400d0300"))
-                     .replace(64, 2, hex("55aa"))
-                     .replace(16383, 1, hex("aa")));
     }
 
     void programmingImages()
@@ -150,14 +137,13 @@ private slots:
             QCOMPARE(contents(*update), (Bytes{v2 ? hex("010607") : hex("010506"), "8004000",
                                                config, app, firmware + hex("55aa")}));
 
-            QByteArray factory =
-                QByteArray(16384, '\0')
-                    .replace(0, 12,
-                             hex(v2 ? "5505051800000408e8030000" : "5505051800000208e8030000"))
-                    .replace(64, 16, hex("55aa000000004512521251124f125012"))
-                    .replace(126, 1, hex("10"))
-                    .replace(16157, 2, hex("5501"))
-                    .replace(16382, 2, hex("aaaa"));
+            QByteArray factory = QByteArray(16384, '\0')
+                                     .replace(0, 12, hex("5505051800000008e8030000"))
+                                     .replace(64, 16, hex("55aa000000004512521251124f125012"))
+                                     .replace(126, 1, hex("10"))
+                                     .replace(16157, 2, hex("5501"))
+                                     .replace(16382, 2, hex("aaaa"));
+            factory[6] = char(v2 ? 4 : 2); // the application address
             const QByteArray emptyB =
                 hex("4200") + QByteArray(62, '\0') + hex(v2 ? "aa55" : "55aa");
             const QByteArray emptyA = QByteArray(emptyB).replace(3, 6, QByteArray(6, '\xff'));
@@ -304,9 +290,7 @@ private slots:
         for (const auto &[a, b, order] : rows) {
             QCOMPARE(std::pair(VersionRules::compare(a, b), VersionRules::compare(b, a)),
                      std::pair(order, -order));
-            QCOMPARE(std::pair(VersionRules::isBelow(QString(a).split('.'), b),
-                               VersionRules::isBelow(QString(b).split('.'), a)),
-                     std::pair(order<0, order> 0));
+            QCOMPARE(VersionRules::isBelow(QString(a).split('.'), b), order == -1);
         }
         // Versions of equal major * 10 + minor are compatible.
         QCOMPARE(VersionRules::compatibilityKey("5.6.2"), 56);
@@ -322,23 +306,19 @@ private slots:
     void backupFile()
     {
         const QByteArray serial("4d372d53494d2d3030303031");
-        const QByteArray key = QCryptographicHash::hash(serial, QCryptographicHash::Md5);
-        // Written out byte by byte, so that the codec cannot drift from files in users' hands.
+        // The image, then its MD5, XORed with the MD5 of the serial text from the first byte
+        // on: written out, so that the codec cannot drift from files in users' hands.
+        QCOMPARE(BackupFile::encode("abc", serial).toHex(),
+                 "08fea4eabbd13e82c2d8df6b5d0b822c88e3b5");
         for (const int size : {114688, 245760}) {
             const QByteArray image = sim::applicationImage(size, 11);
-            const QByteArray content =
-                image + QCryptographicHash::hash(image, QCryptographicHash::Md5);
-            QByteArray file = content;
-            for (qsizetype i = 0; i < file.size(); ++i)
-                file[i] = char(file.at(i) ^ key.at(i % 16));
-            QCOMPARE(BackupFile::encode(image, serial), file);
-            const BackupFile::Contents decoded = BackupFile::decode(file, serial);
+            const QByteArray digest = QCryptographicHash::hash(image, QCryptographicHash::Md5);
+            const BackupFile::Contents decoded =
+                BackupFile::decode(BackupFile::encode(image, serial), serial);
             QCOMPARE(std::tuple(decoded.check, decoded.content, decoded.digest),
-                     std::tuple(BackupFile::Check::Valid, content, content.right(16)));
+                     std::tuple(BackupFile::Check::Valid, image + digest, digest));
         }
         const QByteArray good = BackupFile::encode(sim::applicationImage(245760, 3), serial);
-        QCOMPARE(BackupFile::decode(good, "4d372d53494d2d3030303032").check,
-                 BackupFile::Check::WrongDigest); // another adapter's file
         for (const qsizetype at : {qsizetype(0), qsizetype(100000), good.size() - 1})
             QCOMPARE(
                 BackupFile::decode(
@@ -359,24 +339,25 @@ private slots:
         // Nothing ("-") for the catalog's own cache name (underscore before the V), a cancelled
         // dialog, a name holding it twice, and one only the folder holds it in.
         const std::pair<const char *, const char *> names[] = {
-            {"/home/u/FirmwareV5.6.1.hfw", "5.6.1"}, {"/home/u/firmware v5.6.1 .BIN", "5.6.1"},
-            {"C:/FIRMWAREV5.6.0.HFW", "5.6.0"},      {"/d/firmwarev5.6.1-beta.bin", "5.6.1-beta"},
-            {"/d/firmwarev5.6.bin", "5.6"},          {"/d/firmware\tv5.7.0.bin", "5.7.0"},
-            {"/d/Firmware_V5.6.1.hfw", "-"},         {"", "-"},
-            {"/d/firmwarev1.2.3firmwarev.bin", "-"}, {"/d/firmwarev5.6.1/image.bin", "-"}};
+            {"/home/u/FirmwareV5.6.1.hfw", "5.6.1"},
+            {"/home/u/firmware v5.6.1 .BIN", "5.6.1"},
+            {"/d/firmwarev5.6.1-beta.bin", "5.6.1-beta"},
+            {"/d/firmware\tv5.7.0.bin", "5.7.0"},
+            {"/d/Firmware_V5.6.1.hfw", "-"},
+            {"", "-"},
+            {"/d/firmwarev1.2.3firmwarev.bin", "-"},
+            {"/d/firmwarev5.6.1/image.bin", "-"}};
         for (const auto &[path, version] : names)
             QCOMPARE(FirmwareFileName::versionFromPath(path).value_or("-"), version);
-        for (const char *version : {"5.6.1", "5.6.1-beta"})
-            QVERIFY2(FirmwareFileName::isFlashableVersion(version), version);
-        for (const char *version : {"5.6", "5.6.1.2", "5..1", ""})
-            QVERIFY2(!FirmwareFileName::isFlashableVersion(version), version);
+        QVERIFY(FirmwareFileName::isFlashableVersion("5.6.1-beta") &&
+                !FirmwareFileName::isFlashableVersion("5..1") &&
+                !FirmwareFileName::isFlashableVersion("5.6.1.2"));
         // True exactly when the second is newer. Packed with OR, so a patch above 255 runs into
         // the minor number.
         const std::tuple<const char *, const char *, bool> newer[] = {
-            {"V5.5.0", "5.6.1", true},    {"5.6.1", "5.6", false},   {"1.2.3", "1.2.3", false},
-            {"5.6.1", "5.6.0", false},    {"5.6.0", "5.6.1", true},  {"1.255.255", "2.0.0", true},
-            {"( 5.6.1 )", "5.6.2", true}, {"5.6.x", "5.6.0", false}, {"1.1.0", "1.0.256", false},
-            {"-1.0.0", "0.0.0", true},    {"", "1.0.0", false}};
+            {"V5.5.0", "5.6.1", true},    {"5.6.1", "5.6", false},      {"5.6.0", "5.6.1", true},
+            {"1.255.255", "2.0.0", true}, {"( 5.6.1 )", "5.6.2", true}, {"5.6.x", "5.6.0", false},
+            {"1.1.0", "1.0.256", false},  {"-1.0.0", "0.0.0", true},    {"", "1.0.0", false}};
         for (const auto &[v1, v2, isNewer] : newer)
             QVERIFY2(FirmwareFileName::isNewerVersion(v1, v2) == isNewer, v2);
     }
@@ -387,7 +368,6 @@ void tst_Rules::catalog()
 {
     for (const char *body : {"", "42", R"({"download":{"firmware":[)"})
         QCOMPARE(int(parseCatalog(body).fault), int(CatalogFault::NotAnObject));
-    QCOMPARE(int(parseCatalog(R"({"other":1})").fault), int(CatalogFault::None));
     // The versions in order, duplicates kept; odd members read as empty, and a hostile
     // entry after a good one refuses the catalog, with the reason for the log.
     const std::tuple<const char *, CatalogFault, const char *> rows[] = {
@@ -406,10 +386,7 @@ void tst_Rules::catalog()
         QCOMPARE(catalog.flashTool.value("version").toString(), "2.3");
     }
     // A version must stay one plain file name directly inside the data directory.
-    for (const char *version : {"5.5.24", "5.6.1-beta", ""}) {
-        QVERIFY(isSafeVersion(version));
-        QCOMPARE(QFileInfo(firmwareFilePath("/data", version)).absolutePath(), "/data");
-    }
+    QVERIFY(isSafeVersion("5.5.24") && isSafeVersion("5.6.1-beta") && isSafeVersion(""));
     for (const QString &version :
          QStringList{"1/2", "1\\2", "..", "1..2", "C:x", "1.0\n", QString(QChar(0)) + "1",
                      QString("1") + QChar(0x7f), QString("1") + QChar(0x202e)})
@@ -417,22 +394,17 @@ void tst_Rules::catalog()
     // Filled in one pass: a data path holding "%2" is not filled again.
     QCOMPARE(firmwareFilePath("/d%2", "5.5.24"), "/d%2/Firmware_V5.5.24.hfw");
     // Characters strict parsing refuses are percent-encoded, not a reason to refuse.
-    for (const char *url :
-         {"http://h.example/fw/5.5.24.hfw", "https://127.0.0.1:8443/a.hfw", "HTTP://host/a",
-          "http://h/5.6.0 beta.hfw", "https://h/a|b.hfw", "http://h/{5.6.0}.hfw"}) {
-        const QByteArray fetched = downloadUrl(url).toEncoded();
-        QVERIFY2(isAllowedDownload(url) && !fetched.contains(' ') && !fetched.contains('|') &&
-                     !fetched.contains('{'),
-                 url);
-    }
+    QCOMPARE(downloadUrl("http://h/5.6.0 beta|{a}.hfw").toEncoded(),
+             "http://h/5.6.0%20beta%7C%7Ba%7D.hfw");
+    for (const char *url : {"https://127.0.0.1:8443/a.hfw", "HTTP://h/a", "http://h/a b.hfw"})
+        QVERIFY2(isAllowedDownload(url), url);
     for (const char *url : {"", "fw/a.hfw", "file:///etc/passwd", "qrc:/style.qss", "data:,abc",
                             "ftp://host/a", "http:///a", "fw/a b.hfw", "ftp://host/a b.hfw",
                             "file:///tmp/{a}.hfw", "http:///a|b.hfw", "http://ho st/a.hfw"})
         QVERIFY2(!isAllowedDownload(url) && downloadUrl(url).isEmpty(), url);
     // MD5 in lower case, compared exactly.
-    const QString abc = "900150983cd24fb0d6963f7d28e17f72";
-    QVERIFY(checksumMatches("abc", abc) && !checksumMatches("abd", abc));
-    QVERIFY(!checksumMatches("abc", abc.toUpper()) && !checksumMatches("abc", ""));
+    QVERIFY(checksumMatches("abc", "900150983cd24fb0d6963f7d28e17f72") &&
+            !checksumMatches("abc", "900150983CD24FB0D6963F7D28E17F72"));
 }
 
 QTEST_GUILESS_MAIN(tst_Rules)

@@ -17,24 +17,23 @@ quint32 u24(const uint8_t *bytes)
 // An adapter straight after a factory restore: empty blocks, erased flash between them.
 QByteArray baseImage(ConfigLayout layout)
 {
-    QByteArray image =
-        QByteArray(imageSize(layout), char(0xFF)).replace(0, 0x4000, QByteArray(0x4000, '\0'));
-    image.replace(kDataBlockAOffset, kEmptyBlockSize, FlashImages::emptyDataBlock(layout, true));
-    image.replace(kDataBlockBOffset, kEmptyBlockSize, FlashImages::emptyDataBlock(layout, false));
-    if (layout == ConfigLayout::V2)
-        image.replace(kMacroBlockOffset, kEmptyBlockSize,
-                      FlashImages::emptyDataBlock(layout, false));
+    QByteArray image(imageSize(layout), char(0xFF));
+    image.replace(0, 0x4000, QByteArray(0x4000, '\0'));
+    for (const int at : {kDataBlockAOffset, kDataBlockBOffset, kMacroBlockOffset})
+        if (at < image.size())
+            image.replace(at, kEmptyBlockSize,
+                          FlashImages::emptyDataBlock(layout, at == kDataBlockAOffset));
     return image;
 }
+
+// Aborts, so that the fuzzer keeps the input, naming the rule a built image breaks.
+#define CHECK(rule) (rule) ? void() : qFatal("broken: %s", #rule)
 
 } // namespace
 
 bool ConfigImageFuzz::run(const uint8_t *data, size_t size)
 {
     static const QByteArray bases[] = {baseImage(ConfigLayout::V1), baseImage(ConfigLayout::V2)};
-    const auto check = [](bool ok) {
-        ok ? void() : qFatal("a built image breaks the block rules");
-    };
     const auto u16At = [](const QByteArray &bytes, int at) {
         return int(qFromLittleEndian<quint16>(bytes.constData() + at));
     };
@@ -62,38 +61,38 @@ bool ConfigImageFuzz::run(const uint8_t *data, size_t size)
     flash.total = 0;
     QList<ConvertedRecord> notes;
     const QByteArray current(0x4000, char(0x5A));
-    check(buildRestoreImage(flash, image, current, layout, copyMacros, &notes).fault ==
+    CHECK(buildRestoreImage(flash, image, current, layout, copyMacros, &notes).fault ==
           validation.fault);
     if (!validation.ok()) { // nothing at all goes into the programming image
-        check(flash.total == 0 && flash.eraseCount == 0);
+        CHECK(flash.total == 0 && flash.eraseCount == 0);
         return false;
     }
     // Four segments within their areas; the blocks after the first carry their own length.
-    check(FlashImages::segmentCount(flash) == 4);
+    CHECK(FlashImages::segmentCount(flash) == 4);
     const int areas[] = {0x4000, kDataBlockAArea, kDataBlockBArea, kMacroBlockArea};
     quint32 total = 0;
     for (int i = 0; i < 4; ++i) {
         const QByteArray segment = FlashImages::segmentBytes(flash, i);
-        check(segment.size() <= areas[i]);
-        check(i == 0 || (u16At(segment, 0) == segment.size() && segment.size() >= kEmptyBlockSize));
+        CHECK(segment.size() <= areas[i]);
+        CHECK(i == 0 || (u16At(segment, 0) == segment.size() && segment.size() >= kEmptyBlockSize));
         total += quint32(segment.size());
     }
-    check(total == flash.total);
+    CHECK(total == flash.total);
 
     const QByteArray macros = FlashImages::segmentBytes(flash, 3);
     const int count = macroCount(image, layout);
     const bool convert = !copyMacros && count != 0;
     if (layout == ConfigLayout::V1 || convert) { // a rebuilt macro block
-        check(macros.size() == u16At(macros, kMacroBytesPosition) + kBlockHeaderSize + 2);
-        check(quint8(macros.at(kMacroCountPosition)) == count && macros.endsWith("\xAA\x55"));
+        CHECK(macros.size() == u16At(macros, kMacroBytesPosition) + kBlockHeaderSize + 2);
+        CHECK(quint8(macros.at(kMacroCountPosition)) == count && macros.endsWith("\xAA\x55"));
     }
     int position = kBlockHeaderSize; // converted records lie within the block, one after the other
     for (const ConvertedRecord &note : notes) {
-        check(note.payloadPosition == position + kRecordV4HeaderSize);
-        check(u16At(macros, position) == note.length && macros.at(position + 4) == 4);
+        CHECK(note.payloadPosition == position + kRecordV4HeaderSize &&
+              u16At(macros, position) == note.length && macros.at(position + 4) == 4);
         position += note.length;
     }
-    check(notes.size() == (convert ? count : 0));
-    check(!convert || position == u16At(macros, kMacroBytesPosition));
+    CHECK(notes.size() == (convert ? count : 0) &&
+          (!convert || position == u16At(macros, kMacroBytesPosition)));
     return true;
 }
