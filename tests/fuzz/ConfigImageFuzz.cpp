@@ -9,11 +9,6 @@ using namespace ConfigImages;
 
 namespace {
 
-quint32 u24(const uint8_t *bytes)
-{
-    return quint32(bytes[0]) | quint32(bytes[1]) << 8 | quint32(bytes[2]) << 16;
-}
-
 // An adapter straight after a factory restore: empty blocks, erased flash between them.
 QByteArray baseImage(ConfigLayout layout)
 {
@@ -34,8 +29,9 @@ QByteArray baseImage(ConfigLayout layout)
 bool ConfigImageFuzz::run(const uint8_t *data, size_t size)
 {
     static const QByteArray bases[] = {baseImage(ConfigLayout::V1), baseImage(ConfigLayout::V2)};
-    const auto u16At = [](const QByteArray &bytes, int at) {
-        return int(qFromLittleEndian<quint16>(bytes.constData() + at));
+    const auto u24 = [](const uint8_t *at) { return at[0] | at[1] << 8 | quint32(at[2]) << 16; };
+    const auto u16 = [](const QByteArray &b, int at) {
+        return qFromLittleEndian<quint16>(b.data() + at);
     };
     if (size < 4)
         return false;
@@ -63,10 +59,10 @@ bool ConfigImageFuzz::run(const uint8_t *data, size_t size)
     const QByteArray current(0x4000, char(0x5A));
     CHECK(buildRestoreImage(flash, image, current, layout, copyMacros, &notes).fault ==
           validation.fault);
-    if (!validation.ok()) { // nothing at all goes into the programming image
-        CHECK(flash.total == 0 && flash.eraseCount == 0);
+    // A refused image puts nothing at all into the programming image.
+    CHECK(validation.ok() || (flash.total == 0 && flash.eraseCount == 0));
+    if (!validation.ok())
         return false;
-    }
     // Four segments within their areas; the blocks after the first carry their own length.
     CHECK(FlashImages::segmentCount(flash) == 4);
     const int areas[] = {0x4000, kDataBlockAArea, kDataBlockBArea, kMacroBlockArea};
@@ -74,7 +70,7 @@ bool ConfigImageFuzz::run(const uint8_t *data, size_t size)
     for (int i = 0; i < 4; ++i) {
         const QByteArray segment = FlashImages::segmentBytes(flash, i);
         CHECK(segment.size() <= areas[i]);
-        CHECK(i == 0 || (u16At(segment, 0) == segment.size() && segment.size() >= kEmptyBlockSize));
+        CHECK(i == 0 || (u16(segment, 0) == segment.size() && segment.size() >= kEmptyBlockSize));
         total += quint32(segment.size());
     }
     CHECK(total == flash.total);
@@ -83,16 +79,16 @@ bool ConfigImageFuzz::run(const uint8_t *data, size_t size)
     const int count = macroCount(image, layout);
     const bool convert = !copyMacros && count != 0;
     if (layout == ConfigLayout::V1 || convert) { // a rebuilt macro block
-        CHECK(macros.size() == u16At(macros, kMacroBytesPosition) + kBlockHeaderSize + 2);
+        CHECK(macros.size() == u16(macros, kMacroBytesPosition) + kBlockHeaderSize + 2);
         CHECK(quint8(macros.at(kMacroCountPosition)) == count && macros.endsWith("\xAA\x55"));
     }
     int position = kBlockHeaderSize; // converted records lie within the block, one after the other
     for (const ConvertedRecord &note : notes) {
         CHECK(note.payloadPosition == position + kRecordV4HeaderSize &&
-              u16At(macros, position) == note.length && macros.at(position + 4) == 4);
+              u16(macros, position) == note.length && macros.at(position + 4) == 4);
         position += note.length;
     }
     CHECK(notes.size() == (convert ? count : 0) &&
-          (!convert || position == u16At(macros, kMacroBytesPosition)));
+          (!convert || position == u16(macros, kMacroBytesPosition)));
     return true;
 }
