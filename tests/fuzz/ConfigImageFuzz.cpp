@@ -2,135 +2,93 @@
 
 #include "device/ConfigImage.h"
 #include "device/FlashImage.h"
-#include "device/FlashMap.h"
 
-#include <QtEndian>
-
-#include <algorithm>
-#include <cstddef>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
-
-namespace ConfigImageFuzz {
-
-namespace {
 
 using namespace ConfigImages;
 
-quint32 u24(const uint8_t *bytes)
-{
-    return quint32(bytes[0]) | quint32(bytes[1]) << 8 | quint32(bytes[2]) << 16;
-}
-
-quint16 u16At(const QByteArray &bytes, int position)
-{
-    return qFromLittleEndian<quint16>(bytes.constData() + position);
-}
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
+namespace {
 
 // An adapter straight after a factory restore: empty blocks, erased flash between them.
-QByteArray makeBaseImage(ConfigLayout layout)
+QByteArray baseImage(ConfigLayout layout)
 {
     QByteArray image(imageSize(layout), char(0xFF));
-    image.replace(0, FlashMap::kConfigBlockSize, QByteArray(FlashMap::kConfigBlockSize, '\0'));
-    const QByteArray empty = FlashImages::emptyDataBlock(layout, false);
-    image.replace(kDataBlockAOffset, empty.size(), FlashImages::emptyDataBlock(layout, true));
-    image.replace(kDataBlockBOffset, empty.size(), empty);
-    if (layout == ConfigLayout::V2)
-        image.replace(kMacroBlockOffset, empty.size(), empty);
+    image.replace(0, 0x4000, QByteArray(0x4000, '\0'));
+    for (const int at : {kDataBlockAOffset, kDataBlockBOffset, kMacroBlockOffset})
+        if (at < image.size())
+            image.replace(at, kEmptyBlockSize,
+                          FlashImages::emptyDataBlock(layout, at == kDataBlockAOffset));
     return image;
 }
 
-const QByteArray &baseImage(ConfigLayout layout)
-{
-    static const QByteArray v1 = makeBaseImage(ConfigLayout::V1);
-    static const QByteArray v2 = makeBaseImage(ConfigLayout::V2);
-    return layout == ConfigLayout::V1 ? v1 : v2;
-}
-
-// One programming image for every run, cleared behind each: allocating and zeroing its 1.9 MB
-// anew would dominate the run time.
-FlashImage &reusedFlashImage()
-{
-    static const std::unique_ptr<FlashImage> flash = FlashImages::makeImage();
-    for (int i = 0; i < FlashImage::kMaxSegments; ++i)
-        std::memset(flash->data[i], 0,
-                    qMin<size_t>(flash->segments[i].length, FlashImage::kAreaSize));
-    std::memset(flash.get(), 0, offsetof(FlashImage, data));
-    flash->total = 0;
-    return *flash;
-}
+// Aborts, so that the fuzzer keeps the input, naming the rule a built image breaks.
+#define CHECK(rule) (rule) ? void() : qFatal("broken: %s", #rule)
 
 } // namespace
 
-bool run(const uint8_t *data, size_t size)
+bool ConfigImageFuzz::run(const uint8_t *data, size_t size)
 {
+    static const QByteArray bases[] = {baseImage(ConfigLayout::V1), baseImage(ConfigLayout::V2)};
+    const auto u24 = [](const uint8_t *at) { return at[0] | at[1] << 8 | quint32(at[2]) << 16; };
+    const auto u16 = [](const QByteArray &b, int at) {
+        return qFromLittleEndian<quint16>(b.data() + at);
+    };
     if (size < 4)
         return false;
-    const ConfigLayout layout = (data[0] & 1) ? ConfigLayout::V2 : ConfigLayout::V1;
+    const ConfigLayout layout = ConfigLayout(data[0] & 1);
     const bool copyMacros = data[0] & 2;
-    QByteArray image = baseImage(layout);
+    QByteArray image = bases[data[0] & 1];
     if (data[0] & 4)
         image.resize(qMin<qsizetype>(u24(data + 1) % (kBackupBufferSize + 1), image.size()));
     for (size_t at = 4; at + 4 <= size && !image.isEmpty();) {
         const qsizetype offset = qsizetype(u24(data + at) % quint32(image.size()));
         const qsizetype length =
-            std::min({qsizetype(data[at + 3]), qsizetype(size - at - 4), image.size() - offset});
+            qMin(qMin(qsizetype(data[at + 3]), qsizetype(size - at - 4)), image.size() - offset);
         std::memcpy(image.data() + offset, data + at + 4, size_t(length));
         at += 4 + size_t(length);
     }
 
     const Validation validation = validate(image, layout, copyMacros);
-    FlashImage *flash = &reusedFlashImage();
+    // One programming image for every run: a restore fills its first four areas only, and
+    // allocating and zeroing all 1.9 MB anew would dominate the run time.
+    static const std::unique_ptr<FlashImage> flashImage = FlashImages::makeImage();
+    FlashImage &flash = *flashImage;
+    std::memset(&flash, 0, offsetof(FlashImage, data) + 4 * sizeof(flash.data[0]));
+    flash.total = 0;
     QList<ConvertedRecord> notes;
-    const QByteArray current(FlashMap::kConfigBlockSize, char(0x5A));
-    const Validation built = buildRestoreImage(*flash, image, current, layout, copyMacros, &notes);
-    check(built.fault == validation.fault);
-    if (!validation.ok()) {
-        check(flash->total == 0 && flash->eraseCount == 0);
+    const QByteArray current(0x4000, char(0x5A));
+    CHECK(buildRestoreImage(flash, image, current, layout, copyMacros, &notes).fault ==
+          validation.fault);
+    // A refused image puts nothing at all into the programming image.
+    CHECK(validation.ok() || (flash.total == 0 && flash.eraseCount == 0));
+    if (!validation.ok())
         return false;
-    }
-
-    check(FlashImages::segmentCount(*flash) == 4);
-    const int areas[] = {FlashMap::kConfigBlockSize, kDataBlockAArea, kDataBlockBArea,
-                         kMacroBlockArea};
+    // Four segments within their areas; the blocks after the first carry their own length.
+    CHECK(FlashImages::segmentCount(flash) == 4);
+    const int areas[] = {0x4000, kDataBlockAArea, kDataBlockBArea, kMacroBlockArea};
     quint32 total = 0;
     for (int i = 0; i < 4; ++i) {
-        const QByteArray segment = FlashImages::segmentBytes(*flash, i);
-        check(segment.size() <= areas[i]);
-        if (i > 0) // data blocks and the macro block carry their own length
-            check(u16At(segment, 0) == segment.size() && segment.size() >= kEmptyBlockSize);
+        const QByteArray segment = FlashImages::segmentBytes(flash, i);
+        CHECK(segment.size() <= areas[i]);
+        CHECK(i == 0 || (u16(segment, 0) == segment.size() && segment.size() >= kEmptyBlockSize));
         total += quint32(segment.size());
     }
-    check(total == flash->total);
+    CHECK(total == flash.total);
 
-    const QByteArray macros = FlashImages::segmentBytes(*flash, 3);
+    const QByteArray macros = FlashImages::segmentBytes(flash, 3);
     const int count = macroCount(image, layout);
-    const bool rebuilt = layout == ConfigLayout::V1 || (!copyMacros && count != 0);
-    if (rebuilt) {
-        const int bytesField = u16At(macros, kMacroBytesPosition);
-        check(macros.size() == bytesField + kBlockHeaderSize + 2);
-        check(quint8(macros.at(kMacroCountPosition)) == count);
-        check(macros.endsWith(QByteArray("\xAA\x55", 2)));
+    const bool convert = !copyMacros && count != 0;
+    if (layout == ConfigLayout::V1 || convert) { // a rebuilt macro block
+        CHECK(macros.size() == u16(macros, kMacroBytesPosition) + kBlockHeaderSize + 2);
+        CHECK(quint8(macros.at(kMacroCountPosition)) == count && macros.endsWith("\xAA\x55"));
     }
-    if (!copyMacros && count != 0) {
-        // Every converted record lies within the block, one after the other.
-        check(notes.size() == count);
-        int position = kBlockHeaderSize;
-        for (const ConvertedRecord &note : notes) {
-            check(note.payloadPosition == position + kRecordV4HeaderSize);
-            check(u16At(macros, position) == note.length && macros.at(position + 4) == 4);
-            position += note.length;
-        }
-        check(position == u16At(macros, kMacroBytesPosition));
+    int position = kBlockHeaderSize; // converted records lie within the block, one after the other
+    for (const ConvertedRecord &note : notes) {
+        CHECK(note.payloadPosition == position + kRecordV4HeaderSize &&
+              u16(macros, position) == note.length && macros.at(position + 4) == 4);
+        position += note.length;
     }
+    CHECK(notes.size() == (convert ? count : 0) &&
+          (!convert || position == u16(macros, kMacroBytesPosition)));
     return true;
 }
-
-} // namespace ConfigImageFuzz
