@@ -245,15 +245,20 @@ class Driver:
         self.type_text(path)
         self.wait_widget("QFileDialog", "fileNameEdit", text=path, timeout=5)
         self.screenshot(f"{self.step_name}-file-dialog")
-        # The name line's completer may have opened its list, which takes the first Enter.
+        if not self.close_file_dialog("Return"):
+            raise StepFailed(f"the file dialog did not take {path}")
+
+    def close_file_dialog(self, key):
+        """Presses the key until the file dialog is gone: the name line's completer may have
+        opened its list, which takes the first press."""
         for _ in range(3):
-            self.keys("Return")
+            self.keys(key)
             try:
                 self.wait_gone("QFileDialog", timeout=2)
-                return
+                return True
             except StepFailed:
                 continue
-        raise StepFailed(f"the file dialog did not take {path}")
+        return False
 
     def dismiss_message(self, text):
         self.wait_widget("MessageDialog", "textBrowser", text=text, enabled=False)
@@ -353,14 +358,7 @@ class Driver:
             print(f"e2e:   file dialog {button}: text contrast {ratio:.1f}:1", flush=True)
             self.expect(ratio >= 4.5, f"the file dialog's {button} text contrasts "
                                       f"{ratio:.1f}:1 only, less than 4.5:1")
-        # The name line's completer may have opened its list, which takes the first Escape.
-        for _ in range(3):
-            self.keys("Escape")
-            try:
-                self.wait_gone("QFileDialog", timeout=2)
-                break
-            except StepFailed:
-                continue
+        self.close_file_dialog("Escape")
         self.dismiss_message("Empty file or wrong version!")
 
     def update_from_catalog(self):
