@@ -265,6 +265,8 @@ private slots:
         QVERIFY(!m_device.readCMDData(reply, 200));
         QCOMPARE(quint32(reply.code), 0x11u); // the caller's frame is left untouched
         QVERIFY(log.contains(logLine));
+        const auto frames = m_device.transcripts().constFirst().frames; // the failure is kept
+        QCOMPARE(frames.constLast().direction, Transcript::Direction::NoReply);
         QCOMPARE(m_device.writeCMDData(Protocol::makeFrame(0x5D, 0, 4)),
                  Fault(fault) != Fault::Unplug);
         QCOMPARE(log.contains("writeCMDData write error !!!"), Fault(fault) == Fault::Unplug);
@@ -455,6 +457,10 @@ private slots:
         };
         const QByteArray before = flash(adapter);
         s.run(start);
+        // The window re-reads its settings after every refusal that touched them.
+        QCOMPARE(s.log.count("settingChanged()"), operation == "restore"  ? 2
+                                                  : operation == "backup" ? 0
+                                                                          : 1);
         QCOMPARE(s.errors(), QStringList{"error(DeviceError_AdapterUnread)"});
         QCOMPARE(flash(adapter), before);
         QVERIFY(s.log.entries().filter("dataBackupProgressChanged").isEmpty());
@@ -568,6 +574,21 @@ private slots:
         QTest::newRow("nodes changed") << 0x0219u << quint64(7) << QByteArray() << "2 2 0 ";
         QTest::newRow("truncated") << 0x0219u << quint64(0x8000) << QByteArray(5, 5) << "0 2 0 ";
         QTest::newRow("other message") << 0x0201u << quint64(0x8000) << adapter << "";
+    }
+    // A udev event names the adapter as Windows would, read from PRODUCT alone.
+    void udevEvents()
+    {
+        const QMap<QString, QString> device{{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_device"}};
+        QMap<QString, QString> adapter = device;
+        adapter.insert("PRODUCT", "e3a/b372");
+        const auto added = DeviceChanges::fromUdev("add", adapter);
+        QVERIFY(added && added->event == Event::Arrival);
+        QCOMPARE(added->name,
+                 R"(\\?\USB#VID_0E3A&PID_B372##{A5DCBF10-6530-11D2-901F-00C04FB951ED})");
+        QCOMPARE(DeviceChanges::fromUdev("remove", adapter)->event, Event::RemoveComplete);
+        QVERIFY(!DeviceChanges::fromUdev("bind", adapter));
+        adapter.insert("DEVTYPE", "usb_interface");
+        QVERIFY(!DeviceChanges::fromUdev("add", adapter));
     }
     void windowsRecords()
     {
@@ -999,6 +1020,7 @@ private slots:
         QCOMPARE(image, sim::configImage(setup));
         QCOMPARE(adapter->commands().size(), chunks);
         QCOMPARE(adapter->commands().constLast().length, quint32(length - (chunks - 1) * 52));
+        QCOMPARE(s.device.transcripts().constLast().operation, QString("backup"));
     }
     void restoreV2_data()
     {
@@ -1327,6 +1349,17 @@ private slots:
         QCOMPARE(adapter->peek(kConfig, 0x7C000).toHex(), byHand->peek(kConfig, 0x7C000).toHex());
     }
     // A copy goes back byte for byte: its configuration area, read again, is the copy.
+    void invalidCopyRefused()
+    {
+        auto adapter = plugAdapter(setupFor("5.6.3"));
+        const QByteArray before = flash(adapter);
+        Session s;
+        Copy copy;
+        copy.bytes = QByteArray(16384, '\x33');
+        s.run([&] { s.device.restoreSafetyCopy(copy, "", ""); });
+        QCOMPARE(s.errors(), QStringList{"error(DeviceError_BackupImageInvalid)"});
+        QCOMPARE(flash(adapter), before);
+    }
     void restoreKeptCopy_data()
     {
         QTest::addColumn<QString>("operation");
