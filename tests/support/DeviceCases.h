@@ -1,0 +1,118 @@
+#pragma once
+
+#include "support/DeviceTestSteps.h"
+#include "support/SimFixture.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <functional>
+
+// Steps and readings the device suites share on top of DeviceTestSteps.
+
+inline QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write a test file");
+    return path;
+}
+
+// Waits, bounded and closely polled, until the task has let go of the device `times` times.
+inline bool settle(const DeviceSignalLog &log, int times = 1)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (log.count("isBusyChanged(false)") < times) {
+        if (waited.elapsed() > 60000)
+            return false;
+        QTest::qWait(2);
+    }
+    return true;
+}
+
+// Connects a session as connectSession does, closely polled.
+inline void connectNow(DeviceFlash &device, DeviceSignalLog &log)
+{
+    device.connected();
+    QVERIFY(settle(log));
+    QVERIFY(device.isConnected());
+    log.clear();
+}
+
+// A session with every signal logged; connected to the plugged adapter unless told otherwise.
+struct Session
+{
+    explicit Session(bool connect = true)
+    {
+        if (connect)
+            connectNow(device, log);
+    }
+    // Runs one operation from a clean log until the device is idle again.
+    void run(const std::function<void()> &start)
+    {
+        log.clear();
+        start();
+        settle(log);
+    }
+    QStringList errors() const { return ::errors(log); }
+    DeviceFlash device;
+    DeviceSignalLog log{&device, true};
+};
+
+// How a progress signal went: its steps, last value and total, and whether it only rose by at
+// most one chunk at a time.
+struct Progress
+{
+    int steps = 0;
+    qlonglong last = 0, total = -1;
+    bool ordered = true;
+    bool complete() const { return total > 0 && last == total; }
+};
+
+inline Progress progressOf(const DeviceSignalLog &log, const QString &signal)
+{
+    Progress p;
+    for (const QString &entry : log.entries().filter(QRegularExpression('^' + signal + "\\("))) {
+        const QStringList values = entry.mid(signal.size() + 1).chopped(1).split(',');
+        const qlonglong current = values[0].toLongLong();
+        p.ordered = p.ordered && current > p.last && current - p.last <= 52;
+        p.last = current;
+        p.total = values[1].toLongLong();
+        ++p.steps;
+    }
+    return p;
+}
+
+// A backup taken as the window takes it: the image once the progress reaches its total.
+inline QByteArray backUp(DeviceFlash &device, DeviceSignalLog &log)
+{
+    QByteArray image;
+    QObject receiver; // ends the connection with this call
+    QObject::connect(
+        &device, &DeviceFlash::dataBackupProgressChanged, &receiver,
+        [&image](qlonglong current, qlonglong total, char *data) {
+            if (current == total)
+                image = QByteArray(data, int(total));
+        },
+        Qt::DirectConnection);
+    log.clear();
+    device.dataBackup();
+    settle(log);
+    return image;
+}
+
+// What a new session reads from the plugged adapter: "version Vlayout [mode N] errors...".
+inline QString freshRead(bool withBootMode = false)
+{
+    DeviceFlash fresh;
+    DeviceSignalLog log(&fresh);
+    fresh.connected();
+    settle(log);
+    const bool v2 = fresh.configLayout() == VersionRules::ConfigLayout::V2;
+    const QString mode = withBootMode ? QStringLiteral("mode %1 ").arg(fresh.bootMode()) : "";
+    return (fresh.version() + (v2 ? " V2 " : " V1 ") + mode + errors(log).join(' ')).trimmed();
+}

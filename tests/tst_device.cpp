@@ -1,0 +1,1499 @@
+// The device suites, end to end against the simulated adapter. One executable: each CTest test
+// runs one suite, named by the first argument.
+#include "device/ConfigImage.h"
+#include "device/DeviceChange.h"
+#include "device/DeviceChangeSource.h"
+#include "device/FlashImage.h"
+#include "device/QHidDevice.h"
+#include "support/DeviceCases.h"
+#include "support/LogCapture.h"
+#include "ui/DiagnosticsBundle.h"
+
+#include <QTimer>
+#include <QtEndian>
+#include <QtTest>
+
+#include <hidapi.h>
+
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+using sim::Fault;
+using sim::SimAdapter;
+using sim::SimBus;
+using Copy = DeviceFlash::SafetyCopy;
+
+namespace {
+
+constexpr quint32 kConfig = 0x08004000;
+const QString kAdapterName =
+    R"(\\?\USB#VID_0E3A&PID_B372#M7SIM#{A5DCBF10-6530-11D2-901F-00C04FB951ED})";
+
+sim::FirmwareSetup setupFor(const QString &version, const QByteArray &macros = {}, int count = 0)
+{
+    const QStringList parts = version.split('.');
+    sim::FirmwareSetup setup;
+    setup.minor = quint8(parts[1].toUInt());
+    setup.patch = quint8(parts[2].toUInt());
+    setup.layout = VersionRules::compare(version, "5.5.0") < 0 ? sim::Layout::V1 : sim::Layout::V2;
+    setup.applicationSize = 50000;
+    setup.bootMode = 2;
+    setup.dataA = QByteArray(700, 'A') + version.toLatin1();
+    setup.dataB = QByteArray(1500, 'B') + version.toLatin1();
+    setup.macros = macros;
+    setup.macroCount = quint8(count);
+    return setup;
+}
+
+QByteArray flash(const std::shared_ptr<SimAdapter> &adapter)
+{
+    return adapter->peek(0x08000000, 0x100000);
+}
+
+// Where two images part, as the failure message; empty when they are equal.
+QString firstDifference(const QByteArray &actual, const QByteArray &expected)
+{
+    if (actual == expected)
+        return {};
+    int i = 0;
+    while (i < actual.size() && i < expected.size() && actual[i] == expected[i])
+        ++i;
+    return QStringLiteral("at 0x%1: %2 instead of %3 (sizes %4, %5)")
+        .arg(i, 0, 16)
+        .arg(QString(actual.mid(i, 8).toHex()), QString(expected.mid(i, 8).toHex()))
+        .arg(actual.size())
+        .arg(expected.size());
+}
+
+quint16 u16(const QByteArray &bytes, int position)
+{
+    return qFromLittleEndian<quint16>(bytes.constData() + position);
+}
+
+void putU16(QByteArray &bytes, int position, int value)
+{
+    qToLittleEndian(quint16(value), reinterpret_cast<uchar *>(bytes.data()) + position);
+}
+
+QByteArray command(quint32 code, quint32 address, quint32 length, const QByteArray &payload = {})
+{
+    const QByteArray padded = payload.leftJustified(52, '\0', true);
+    return Protocol::frameToReport(Protocol::makeFrame(code, address, length, padded.constData()));
+}
+
+} // namespace
+
+// The simulator's own behaviour that the product suites rely on but never see directly.
+class tst_Simulator : public QObject
+{
+    Q_OBJECT
+
+    // One raw exchange at the hidapi boundary: the reply's code, or what hid_read returned.
+    QByteArray exchange(const QByteArray &frame, int *count = nullptr)
+    {
+        uchar reply[64] = {};
+        const int written =
+            hid_write(m_handle, reinterpret_cast<const uchar *>(frame.constData()), 65);
+        const int read = written == 65 ? hid_read_timeout(m_handle, reply, 64, 50) : -1;
+        if (count)
+            *count = read;
+        return QByteArray(reinterpret_cast<char *>(reply), 64);
+    }
+    std::shared_ptr<SimAdapter> m_adapter;
+    hid_device *m_handle = nullptr;
+
+private slots:
+    void init()
+    {
+        SimBus::instance().reset();
+        m_adapter = plugAdapter();
+        QVERIFY((m_handle = hid_open(0x0E3A, 0xB372, nullptr)));
+    }
+    void cleanup() { hid_close(m_handle); }
+    // Programming over unerased cells keeps old AND new, and the echo shows what is stored.
+    void writesBehaveLikeNorFlash()
+    {
+        const quint32 address = 0x08060000; // erased: beyond the provisioned application
+        QCOMPARE(exchange(command(0x57, address, 2, "\xF0\x3C")).mid(12, 2), "\xF0\x3C");
+        QCOMPARE(exchange(command(0x57, address, 2, "\x0F\xFF")).mid(12, 2),
+                 QByteArray("\0\x3C", 2));
+        QCOMPARE(exchange(command(0x56, address, 3)).mid(12, 3), QByteArray("\0\x3C\xFF", 3));
+    }
+    void unservedCommands_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::newRow("boot sector erase") << command(0x55, 0, 2, QByteArray("\x01\x00", 2));
+        QTest::newRow("no such sector") << command(0x55, 0, 1, "\x0C");
+        QTest::newRow("16 sectors") << command(0x55, 0, 16, QByteArray(16, '\x05'));
+        QTest::newRow("unknown code") << command(0x41, kConfig, 4);
+        QTest::newRow("read over 52 bytes") << command(0x56, kConfig, 53);
+        QTest::newRow("read past flash") << command(0x56, 0x08100000 - 2, 4);
+        QTest::newRow("read below flash") << command(0x56, 0x07FFFFFF, 2);
+        QTest::newRow("boot sector write") << command(0x57, 0x08003FC0, 2, QByteArray(2, 0));
+        QTest::newRow("write over 52 bytes") << command(0x57, 0x08060000, 53);
+    }
+    void unservedCommands()
+    {
+        QFETCH(QByteArray, frame);
+        const QByteArray before = flash(m_adapter);
+        int count = 0;
+        const QByteArray reply = exchange(frame, &count);
+        QCOMPARE(count, 64);
+        QVERIFY(reply.at(0) != 0x58 && reply.at(0) != 0x59);
+        QCOMPARE(flash(m_adapter), before);
+    }
+};
+
+// The transport and the command exchange.
+class tst_HidExchange : public QObject
+{
+    Q_OBJECT
+    std::shared_ptr<SimAdapter> m_adapter;
+    DeviceFlash m_device;
+
+private slots:
+    void init()
+    {
+        SimBus::instance().reset();
+        m_adapter = plugAdapter();
+        QVERIFY(m_device.open(0x0E3A, 0xB372));
+    }
+    void transportOpenAndRead()
+    {
+        QHidDevice hid;
+        QVERIFY(!hid.open(0x0E3A, 0xB373));
+        QVERIFY(!hid.isOpen());
+        QVERIFY(hid.open(0x0E3A, 0xB372));
+        QVERIFY(hid.open(0x0E3A, 0xB372)); // replaces the handle
+        QCOMPARE(hid.write(command(0x5D, 0, 4)), 65);
+        QByteArray buffer(10, 'x');
+        QCOMPARE(hid.read(buffer, 0xFFFFFFFF, 500), 10); // the buffer's own size
+        QCOMPARE(quint8(buffer.at(0)), quint8(0x5D));
+        QCOMPARE(hid.read(buffer, 64, 10), 0); // one reply per command
+        QVERIFY(buffer.isEmpty());
+        hid.close();
+        QVERIFY(!hid.isOpen());
+        QCOMPARE(hid.read(buffer, 64, 10), -1);
+        QCOMPARE(hid.write(QByteArray(65, '\0')), -1);
+    }
+    // The unplug path closes the handle on the GUI thread while a pool thread waits for a
+    // reply: the wait must end as a failure, without touching a freed handle.
+    void closeDuringRead()
+    {
+        m_adapter->armFault(Fault::DropReply, 1, true);
+        std::atomic<bool> result{true};
+        std::thread reader([this, &result] { // a plain thread, visible to race checkers
+            m_device.writeCMDData(Protocol::makeFrame(0x56, kConfig, 4));
+            CommandFrame reply{};
+            result = m_device.readCMDData(reply, 10000);
+        });
+        QTest::qWait(100);
+        SimBus::instance().unplug(m_adapter);
+        QElapsedTimer timer;
+        timer.start();
+        reader.join();
+        QVERIFY(!result);
+        QVERIFY2(timer.elapsed() < 5000, "the wait did not end with the unplug");
+    }
+    // A memory read goes in 52-byte chunks and stops at the first reply that does not echo its
+    // command, leaving the rest of the destination untouched.
+    void memoryRead_data()
+    {
+        QTest::addColumn<int>("fault"); // at the second chunk; -1: none
+        QTest::newRow("clean") << -1;
+        for (Fault fault : {Fault::WrongEchoAddress, Fault::WrongReplyCode, Fault::WrongEchoLength,
+                            Fault::DropReply, Fault::Unplug})
+            QTest::addRow("fault %d", int(fault)) << int(fault);
+    }
+    void memoryRead()
+    {
+        QFETCH(int, fault);
+        QVERIFY(m_device.readDeviceMemory(0x56, kConfig, 0, nullptr, true));
+        QCOMPARE(m_adapter->exchangeCount(), 0);
+        QSignalSpy progress(&m_device, &DeviceFlash::dataBackupProgressChanged);
+        if (fault >= 0)
+            m_adapter->armFault(Fault(fault), 2);
+        QByteArray destination(150, '\x77');
+        QCOMPARE(m_device.readDeviceMemory(0x56, kConfig, 150, destination.data(), true),
+                 fault < 0);
+        const int read = fault < 0 ? 150 : 52;
+        QCOMPARE(destination, m_adapter->peek(kConfig, read) + QByteArray(150 - read, '\x77'));
+        QCOMPARE(progress.size(), fault < 0 ? 3 : 1);
+        QCOMPARE(progress.last().at(0).toLongLong(), read == 52 ? 52 : 150);
+        QCOMPARE(progress.last().at(1).toLongLong(), 150);
+        QCOMPARE(progress.last().at(2).value<char *>(), destination.data());
+        const auto commands = m_adapter->commands();
+        QCOMPARE(commands.size(), fault < 0 ? 3 : 2);
+        QCOMPARE(commands.constLast().address, kConfig + 52 * quint32(commands.size() - 1));
+        QCOMPARE(commands.constLast().length, fault < 0 ? 46u : 52u);
+    }
+    void runState()
+    {
+        DeviceSignalLog signalLog(&m_device);
+        LogCapture log;
+        m_device.getRunStatus();
+        m_device.getRunStatus();
+        QCOMPARE(signalLog.entries(), QStringList{"deviceRunStateChanged(DeviceStatus_Config)"});
+        QCOMPARE(log.count("getRunStatus state: DeviceStatus_Config"), 2);
+        QCOMPARE(m_adapter->commands().constFirst().payload, QByteArray(52, '\0'));
+        QCOMPARE(m_adapter->commands().constFirst().length, 4u);
+        m_adapter->armFault(Fault::WrongReplyCode);
+        m_device.getRunStatus();
+        QCOMPARE(log.count("getRunStatus Error!!!"), 1);
+        QCOMPARE(m_device.runStatus(), DeviceFlash::DeviceStatus_Play);
+        m_adapter->setRunState(42); // a state this tool does not know is still stored and logged
+        m_device.getRunStatus();
+        QCOMPARE(int(m_device.runStatus()), 42);
+        QCOMPARE(log.count("getRunStatus state: 42"), 1);
+    }
+    void failedExchanges_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("logLine");
+        QTest::newRow("dropped reply") << int(Fault::DropReply) << "readCMDData: no reply within";
+        QTest::newRow("unplugged") << int(Fault::Unplug) << "readCMDData read error !!!";
+    }
+    void failedExchanges()
+    {
+        QFETCH(int, fault);
+        QFETCH(QString, logLine);
+        LogCapture log;
+        m_adapter->armFault(Fault(fault));
+        QVERIFY(m_device.writeCMDData(Protocol::makeFrame(0x5D, 0, 4)));
+        CommandFrame reply = Protocol::makeFrame(0x11, 0x22, 0x33);
+        QVERIFY(!m_device.readCMDData(reply, 200));
+        QCOMPARE(quint32(reply.code), 0x11u); // the caller's frame is left untouched
+        QVERIFY(log.contains(logLine));
+        const auto frames = m_device.transcripts().constFirst().frames; // the failure is kept
+        QCOMPARE(frames.constLast().direction, Transcript::Direction::NoReply);
+        QCOMPARE(m_device.writeCMDData(Protocol::makeFrame(0x5D, 0, 4)),
+                 Fault(fault) != Fault::Unplug);
+        QCOMPARE(log.contains("writeCMDData write error !!!"), Fault(fault) == Fault::Unplug);
+    }
+};
+
+// The connection task: finding, opening and reading the adapter, and every way that can fail.
+class tst_DeviceSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { SimBus::instance().reset(); }
+    void connection_data()
+    {
+        QTest::addColumn<quint16>("productId"); // 0: none plugged
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("read"); // markers, serial, open attempts of B372 and B373
+        QTest::newRow("none") << quint16(0) << ""
+                              << "0 0 0  2 2";
+        QTest::newRow("V1") << quint16(0xB372) << "5.2.20"
+                            << "aa55 aa55 aa55 0123cdef0000000000000000 1 0";
+        QTest::newRow("V2") << quint16(0xB372) << "5.6.3"
+                            << "55aa 55aa aa55 0123cdef0000000000000000 1 0";
+        QTest::newRow("B373 only") << quint16(0xB373) << "5.6.3"
+                                   << "55aa 55aa aa55 0123cdef0000000000000000 2 1";
+    }
+    void connection()
+    {
+        QFETCH(quint16, productId);
+        QFETCH(QString, version);
+        QFETCH(QString, read);
+        std::shared_ptr<SimAdapter> adapter;
+        if (productId)
+            adapter = plugAdapter(setupFor(version), productId, QByteArray::fromHex("0123cdef"));
+        Session s(false);
+        LogCapture lines;
+        s.device.connected();
+        QVERIFY(settle(s.log));
+        QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5 %6")
+                     .arg(s.device.configMarkerA(), 0, 16)
+                     .arg(s.device.configMarkerB(), 0, 16)
+                     .arg(s.device.firmwareMarker(), 0, 16)
+                     .arg(QString(s.device.serialNumber()))
+                     .arg(SimBus::instance().openAttempts(0xB372))
+                     .arg(SimBus::instance().openAttempts(0xB373)),
+                 read);
+        QCOMPARE(s.device.version(), version);
+        QCOMPARE(s.device.isConnected(), productId != 0);
+        QCOMPARE(int(s.device.device()), productId ? productId : 0xB374);
+        if (!productId) {
+            QCOMPARE(s.log.entries(), (QStringList{"isBusyChanged(true)", "isBusyChanged(false)"}));
+            QCOMPARE(lines.count("DeviceFlash open try onec more..."), 2);
+            return;
+        }
+        const QString v = "versionChanged(" + version + ")";
+        QCOMPARE(s.log.entries(),
+                 (QStringList{"isBusyChanged(true)", v, "settingChanged()",
+                              "deviceRunStateChanged(DeviceStatus_Config)", v, "settingChanged()",
+                              QString("deviceConnectStatusChanged(true,%1)").arg(productId, 0, 16),
+                              "isBusyChanged(false)"}));
+        QCOMPARE(s.device.configLayout() == VersionRules::ConfigLayout::V2, version == "5.6.3");
+        QVERIFY(lines.contains("Device open! -- "));
+        QVERIFY(lines.contains("m_strVersion: " + version));
+        // The configuration block twice in 316 reads, the run state, the hardware block (2), each
+        // data block's header (2) and marker (1), and the application marker.
+        QCOMPARE(adapter->commands().size(), 316 * 2 + 1 + 2 + 3 + 3 + 1);
+        QCOMPARE(adapter->commands().at(315).address, 0x08007FFCu);
+        QCOMPARE(adapter->commands().at(315).length, 52u);
+    }
+    void brokenAdapter_data()
+    {
+        QTest::addColumn<int>("damage");
+        QTest::addColumn<QStringList>(
+            "tail"); // the signals after the run state, before the connect
+        const QString lost = "error(DeviceError_ConfigurationLost)";
+        QTest::newRow("hardware block") << 0 << QStringList{"error(DeviceError_HardwareFailure)"};
+        QTest::newRow("block A marker")
+            << 1 << QStringList{"versionChanged(5.6.3)", lost, "settingChanged()"};
+        QTest::newRow("block B marker")
+            << 2 << QStringList{"versionChanged(5.6.3)", lost, "settingChanged()"};
+        QTest::newRow("block A too long")
+            << 5 << QStringList{"versionChanged(5.6.3)", lost, "settingChanged()"};
+        QTest::newRow("application marker")
+            << 3
+            << QStringList{"versionChanged(5.6.3)", "settingChanged()",
+                           "error(DeviceError_FirmwareLost)"};
+        QTest::newRow("configuration block")
+            << 4 << QStringList{"settingChanged()", "error(DeviceError_FirmwareLost)"};
+    }
+    void brokenAdapter()
+    {
+        QFETCH(int, damage);
+        QFETCH(QStringList, tail);
+        const sim::FirmwareSetup setup = setupFor("5.6.3");
+        auto adapter = plugAdapter(setup);
+        const std::function<void()> breakers[] = {
+            [&] { sim::breakHardwareInfo(*adapter); },
+            [&] { sim::breakDataBlockMarker(*adapter, 0x08008000); },
+            [&] { sim::breakDataBlockMarker(*adapter, 0x08010000); },
+            [&] { sim::breakApplicationMarker(*adapter, setup); },
+            [&] { sim::breakConfigurationBlock(*adapter); },
+            [&] { adapter->poke(0x08008000, QByteArray("\x00\x80", 2)); }, // not probed
+        };
+        breakers[damage]();
+        Session s(false);
+        LogCapture lines;
+        s.device.connected();
+        QVERIFY(settle(s.log));
+        const QStringList entries = s.log.entries();
+        const int start = entries.indexOf("deviceRunStateChanged(DeviceStatus_Config)") + 1;
+        QVERIFY(start > 0);
+        tail << "deviceConnectStatusChanged(true,b372)"
+             << "isBusyChanged(false)";
+        QCOMPARE(entries.mid(start), tail);
+        QCOMPARE(lines.contains("firmware_info : 0 55"), damage == 4);
+        QCOMPARE(lines.contains("Firmware lost!"), damage == 3 || damage == 4);
+        if (damage == 5)
+            QCOMPARE(s.device.configMarkerA(), quint16(0));
+    }
+    // An adapter the system lists but will not open is named with what the system says, so the
+    // page can tell the user why, and how to fix it.
+    void openBlockers_data()
+    {
+        QTest::addColumn<int>("error"); // -1: no adapter attached
+        QTest::addColumn<int>("blocker");
+        QTest::addColumn<QString>("detail");
+        QTest::newRow("none attached") << -1 << int(DeviceFlash::OpenBlocker_None) << QString();
+        QTest::newRow("permission") << EACCES << int(DeviceFlash::OpenBlocker_Permission) << "";
+        QTest::newRow("busy") << EBUSY << int(DeviceFlash::OpenBlocker_Busy) << QString();
+        QTest::newRow("other") << EIO << int(DeviceFlash::OpenBlocker_Other)
+                               << QString::fromLocal8Bit(std::strerror(EIO));
+        QTest::newRow("opens") << 0 << int(DeviceFlash::OpenBlocker_None) << QString();
+    }
+    void openBlockers()
+    {
+        QFETCH(int, error);
+        QFETCH(int, blocker);
+        QFETCH(QString, detail);
+        if (error >= 0)
+            plugAdapter(setupFor("5.6.3"))->setOpenError(error);
+        Session s(false);
+        QSignalSpy blocked(&s.device, &DeviceFlash::openBlocked);
+        s.device.connected();
+        QVERIFY(settle(s.log));
+        QCOMPARE(s.device.isConnected(), error == 0);
+        QVERIFY(!blocked.isEmpty());
+        QCOMPARE(blocked.constLast().at(0).toInt(), blocker);
+        QVERIFY(blocked.constLast().at(1).toString().contains(detail));
+    }
+    // A connection whose reads were cut leaves nothing to build sector 1 from, or no serial to
+    // bind a backup to: each operation that needs them is refused with nothing erased, and
+    // works after a clean read.
+    void unreadAdapterRefusesChanges_data()
+    {
+        QTest::addColumn<int>("exchange"); // 1-316 version, 318 hardware, 326+ block
+        QTest::addColumn<QString>("operation");
+        for (const char *operation : {"update", "boot mode", "restore"})
+            QTest::addRow("block cut, %s", operation) << 400 << QString(operation);
+        QTest::addRow("hardware information cut, backup") << 319 << QStringLiteral("backup");
+    }
+    void unreadAdapterRefusesChanges()
+    {
+        QFETCH(int, exchange);
+        QFETCH(QString, operation);
+        auto adapter = plugAdapter(setupFor("5.6.3"));
+        adapter->armFault(Fault::WrongEchoAddress, exchange);
+        Session s(false);
+        s.device.connected();
+        QVERIFY(settle(s.log));
+        QVERIFY(s.device.isConnected());
+        QCOMPARE(s.errors(), QStringList{"error(DeviceError_AdapterUnread)"});
+        QCOMPARE(s.device.serialNumber().isEmpty(), operation == "backup");
+        QTemporaryDir dir;
+        const QString firmware = writeFile(dir, "f.hfw", sim::applicationImage(30000, 3));
+        sim::FirmwareSetup source = setupFor("5.6.3");
+        source.bootMode = 4;
+        QByteArray image = sim::configImage(source);
+        const auto start = [&] {
+            if (operation == "update")
+                s.device.updateFirmware(firmware, "5.7.0");
+            else if (operation == "boot mode")
+                s.device.selectBootMode(5);
+            else if (operation == "restore")
+                s.device.dataRestore(image, "5.6.3");
+            else
+                s.device.dataBackup();
+        };
+        const QByteArray before = flash(adapter);
+        s.run(start);
+        // The window re-reads its settings after every refusal that touched them.
+        QCOMPARE(s.log.count("settingChanged()"), operation == "restore"  ? 2
+                                                  : operation == "backup" ? 0
+                                                                          : 1);
+        QCOMPARE(s.errors(), QStringList{"error(DeviceError_AdapterUnread)"});
+        QCOMPARE(flash(adapter), before);
+        QVERIFY(s.log.entries().filter("dataBackupProgressChanged").isEmpty());
+        s.run([&] { s.device.connected(); }); // a clean read, as after plugging it in again
+        s.run(start);
+        QCOMPARE(s.errors(), QStringList{});
+        QVERIFY(operation == "backup" ? progressOf(s.log, "dataBackupProgressChanged").complete()
+                                      : flash(adapter) != before);
+    }
+    // The open retry's handler runs on this thread; destroying the session while a task waits
+    // for it must neither deadlock nor leave the task with a dead object.
+    void destroyWhileOpenRetryWaits()
+    {
+        auto device = std::make_unique<DeviceFlash>();
+        device->connected();
+        QTRY_VERIFY(device->isBusy());
+        QTest::qWait(100);
+        device.reset();
+        QCOMPARE(SimBus::instance().openAttempts(0xB372), 1);
+        QCOMPARE(SimBus::instance().openAttempts(0xB373), 0);
+    }
+    void destroyDuringExchange()
+    {
+        auto adapter = plugAdapter(setupFor("5.6.3"));
+        adapter->setReportDelay(std::chrono::microseconds(500));
+        auto device = std::make_unique<DeviceFlash>();
+        device->connected();
+        QTRY_VERIFY(adapter->exchangeCount() > 20);
+        device.reset();
+        const int sent = adapter->exchangeCount();
+        QTest::qWait(50);
+        QCOMPARE(adapter->exchangeCount(), sent); // nothing talks to the adapter any more
+    }
+};
+
+namespace {
+
+class TestSource : public DeviceChangeSource
+{
+public:
+    void send(DeviceChange::Event event, const QString &name = kAdapterName,
+              DeviceChange::Type type = DeviceChange::Type::Interface, quint16 flags = 0)
+    {
+        DeviceChange change;
+        change.event = event;
+        change.type = type;
+        change.name = name;
+        change.volumeFlags = flags;
+        emit deviceChanged(change);
+    }
+};
+
+QByteArray interfaceRecord(const QString &name, bool terminated = true)
+{
+    QByteArray record(28, '\0');
+    qToLittleEndian<quint32>(5, record.data() + 4);
+    for (const QChar c : name + (terminated ? QString(QChar(0)) : QString()))
+        record.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+    qToLittleEndian<quint32>(quint32(record.size()), record.data());
+    return record;
+}
+
+} // namespace
+
+// Device arrival and removal: names, the platform records, and the session's decisions.
+class tst_DeviceWatch : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<DeviceFlash> m_device;
+    TestSource *m_source = nullptr;
+    using Event = DeviceChange::Event;
+
+    // Connects the session to a plugged adapter and returns it, its log cleared.
+    std::shared_ptr<SimAdapter> connected(DeviceSignalLog &log)
+    {
+        auto adapter = plugAdapter();
+        m_device->connected();
+        settle(log);
+        log.clear();
+        return adapter;
+    }
+
+private slots:
+    void init()
+    {
+        SimBus::instance().reset();
+        m_device = std::make_unique<DeviceFlash>();
+        m_source = new TestSource;
+        m_source->setParent(m_device.get());
+        m_device->addDeviceChangeSource(m_source);
+    }
+    void cleanup() { m_device.reset(); }
+    void windowsRecords_data()
+    {
+        QTest::addColumn<quint32>("message");
+        QTest::addColumn<quint64>("wParam");
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<QString>("decoded"); // event type flags name, empty: not decoded
+        QByteArray volume(18, '\0');
+        qToLittleEndian<quint32>(18, volume.data());
+        qToLittleEndian<quint32>(2, volume.data() + 4);
+        qToLittleEndian<quint16>(1, volume.data() + 16);
+        const QByteArray adapter = interfaceRecord(kAdapterName);
+        QTest::newRow("arrival") << 0x0219u << quint64(0x8000) << adapter
+                                 << "0 0 0 " + kAdapterName;
+        QTest::newRow("removal") << 0x0219u << quint64(0x8004) << adapter
+                                 << "1 0 0 " + kAdapterName;
+        QTest::newRow("unterminated")
+            << 0x0219u << quint64(0x8000) << interfaceRecord("ABC", false) << "0 0 0 ABC";
+        QTest::newRow("volume") << 0x0219u << quint64(0x8000) << volume << "0 1 1 ";
+        QTest::newRow("nodes changed") << 0x0219u << quint64(7) << QByteArray() << "2 2 0 ";
+        QTest::newRow("truncated") << 0x0219u << quint64(0x8000) << QByteArray(5, 5) << "0 2 0 ";
+        QTest::newRow("other message") << 0x0201u << quint64(0x8000) << adapter << "";
+    }
+    // A udev event names the adapter as Windows would, read from PRODUCT alone.
+    void udevEvents()
+    {
+        const QMap<QString, QString> device{{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_device"}};
+        QMap<QString, QString> adapter = device;
+        adapter.insert("PRODUCT", "e3a/b372");
+        const auto added = DeviceChanges::fromUdev("add", adapter);
+        QVERIFY(added && added->event == Event::Arrival);
+        QCOMPARE(added->name,
+                 R"(\\?\USB#VID_0E3A&PID_B372##{A5DCBF10-6530-11D2-901F-00C04FB951ED})");
+        QCOMPARE(DeviceChanges::fromUdev("remove", adapter)->event, Event::RemoveComplete);
+        QVERIFY(!DeviceChanges::fromUdev("bind", adapter));
+        adapter.insert("DEVTYPE", "usb_interface");
+        QVERIFY(!DeviceChanges::fromUdev("add", adapter));
+    }
+    void windowsRecords()
+    {
+        QFETCH(quint32, message);
+        QFETCH(quint64, wParam);
+        QFETCH(QByteArray, record);
+        QFETCH(QString, decoded);
+        const auto c = DeviceChanges::decodeWindowsMessage(message, wParam, record);
+        QCOMPARE(c ? QString("%1 %2 %3 %4")
+                         .arg(int(c->event))
+                         .arg(int(c->type))
+                         .arg(c->volumeFlags)
+                         .arg(c->name)
+                   : "",
+                 decoded);
+    }
+    void arrivalAndRemoval()
+    {
+        DeviceSignalLog log(m_device.get());
+        auto adapter = plugAdapter();
+        m_source->send(Event::Arrival);
+        QVERIFY(settle(log));
+        QCOMPARE(log.entries(),
+                 (QStringList{"isBusyChanged(true)", "deviceRunStateChanged(DeviceStatus_Config)",
+                              "versionChanged(5.6.0)", "settingChanged()", "settingChanged()",
+                              "deviceConnectStatusChanged(true,b372)", "isBusyChanged(false)"}));
+        m_source->send(Event::Arrival); // a second arrival of the open adapter changes nothing
+        QTest::qWait(50);
+        QCOMPARE(SimBus::instance().totalOpenAttempts(), 1);
+        log.clear();
+        LogCapture lines;
+        SimBus::instance().unplug(adapter);
+        m_source->send(Event::RemoveComplete);
+        QCOMPARE(log.entries(), QStringList{"deviceConnectStatusChanged(false,b372)"});
+        QCOMPARE(m_device->device(), DeviceFlash::Halvern_PidB374);
+        QVERIFY(m_device->version().isEmpty());
+        QVERIFY(!m_device->isConnected());
+        QVERIFY(lines.contains("nativeEventFilter closed."));
+        QVERIFY(!m_device->nativeEventFilter("xcb_generic_event_t", nullptr, nullptr));
+        // Volumes are only logged.
+        lines.clear();
+        for (quint16 flags : {0, 1, 2})
+            m_source->send(Event::Arrival, QString(), DeviceChange::Type::Volume, flags);
+        QCOMPARE(lines.lines(), (QStringList{"upan", "CD_Arrived."}));
+    }
+    void otherDevicesIgnored()
+    {
+        plugAdapter();
+        DeviceSignalLog log(m_device.get());
+        for (const char *name :
+             {R"(\\?\USB#VID_0E3A&PID_B374#s#{g})", R"(\\?\USB#VID_0E3B&PID_B372#s#{g})",
+              R"(\\?\USB#VID_0E3A&PID_1B372#s#{g})", R"(\\?\USB#VID_0E3A)",
+              R"(\\?\USBSTOR#Disk&Ven_Generic&Prod_Flash&Rev_1.00#1#{53f5})"}) {
+            m_source->send(Event::Arrival, name);
+            m_source->send(Event::RemoveComplete, name);
+        }
+        QTest::qWait(50);
+        QVERIFY(log.entries().isEmpty());
+        QCOMPARE(SimBus::instance().totalOpenAttempts(), 0);
+    }
+    // Pulled out in the middle of an update: the link closes at once, but the device is reported
+    // idle only when the task, whose exchanges now fail, has let go of it.
+    void removalDuringUpdate()
+    {
+        DeviceSignalLog log(m_device.get());
+        auto adapter = connected(log);
+        QTemporaryDir dir;
+        adapter->setReportDelay(std::chrono::microseconds(200));
+        m_device->updateFirmware(writeFile(dir, "f.hfw", sim::applicationImage(200000)), "5.6.1");
+        QTRY_VERIFY(adapter->exchangeCount() > 1000);
+        // Slow the link so that the task sits in an exchange while the removal is handled.
+        adapter->setReportDelay(std::chrono::milliseconds(300));
+        QTest::qWait(20);
+        m_source->send(Event::RemoveComplete);
+        QVERIFY(m_device->isBusy());
+        SimBus::instance().unplug(adapter);
+        QVERIFY(settle(log));
+        QCOMPARE(log.entries().filter(QRegularExpression("^(?!.*Progress)")),
+                 (QStringList{"isBusyChanged(true)", "deviceConnectStatusChanged(false,b372)",
+                              "error(DeviceError_WriteFlashFailure)", "isBusyChanged(false)"}));
+    }
+    void removalDuringOpenRetry()
+    {
+        // The first open fails; while its retry waits, the adapter appears and is removed.
+        auto adapter = std::make_shared<SimAdapter>(0xB372, "M7-SIM-RETRY");
+        sim::provision(*adapter, {});
+        DeviceSignalLog log(m_device.get());
+        QTimer::singleShot(300, this, [&] {
+            SimBus::instance().plug(adapter);
+            m_source->send(Event::RemoveComplete);
+        });
+        m_source->send(Event::Arrival); // returns after the retry
+        QCOMPARE(SimBus::instance().openAttempts(0xB372), 2);
+        QTest::qWait(100);
+        QCOMPARE(log.entries(), QStringList{"deviceConnectStatusChanged(false,b372)"});
+        QVERIFY(!m_device->isBusy());
+        QCOMPARE(adapter->exchangeCount(), 0);
+    }
+};
+
+// Firmware update and factory restore.
+class tst_FlashProgramming : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+private slots:
+    void init() { SimBus::instance().reset(); }
+    void update_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("size");
+        QTest::newRow("V1") << "5.2.20"
+                            << "5.4.1" << 70001;
+        QTest::newRow("V2") << "5.6.3"
+                            << "5.7.2" << 300000;
+    }
+    void update()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, target);
+        QFETCH(int, size);
+        const bool v2 = from == "5.6.3";
+        const sim::FirmwareSetup setup = setupFor(from, v2 ? QByteArray(300, 'M') : QByteArray());
+        auto adapter = plugAdapter(setup);
+        const QByteArray before = flash(adapter);
+        Session s;
+        const QByteArray firmware = sim::applicationImage(size, 7);
+        s.run([&] { s.device.updateFirmware(writeFile(m_dir, "u.hfw", firmware), target); });
+        QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
+        const Progress progress = progressOf(s.log, "write2FlashProgressChanged");
+        QVERIFY(progress.ordered && progress.complete());
+        QCOMPARE(progress.total, 16384 + size + 2);
+        QCOMPARE(s.log.entries().constFirst(), QString("isBusyChanged(true)"));
+        QCOMPARE(s.log.entries().mid(s.log.entries().size() - 3),
+                 (QStringList{"versionChanged(" + target + ")", "settingChanged()",
+                              "isBusyChanged(false)"}));
+        // The old block, migrated for the old version and stamped for the new one; the
+        // application behind it; the data blocks (and the V2 macros) as they were.
+        const auto layout = v2 ? VersionRules::ConfigLayout::V2 : VersionRules::ConfigLayout::V1;
+        QByteArray config = FlashImages::migrateConfigBlock(sim::configurationBlock(setup),
+                                                            from.split('.'), layout);
+        config = FlashImages::stampConfigBlock(config, layout, quint32(size),
+                                               FlashImages::versionBytes(target.split('.')));
+        const int app = v2 ? 0x40000 : 0x20000;
+        QByteArray expected = before;
+        expected.replace(0x4000, 16384, config);
+        expected.replace(app, size + 2, firmware + "\x55\xAA");
+        QCOMPARE(flash(adapter).left(app + size + 2), expected.left(app + size + 2));
+        QCOMPARE(adapter->erasedSectorCount(2) + adapter->erasedSectorCount(3) +
+                     adapter->erasedSectorCount(4),
+                 0);
+        QCOMPARE(freshRead(), target + (v2 ? " V2" : " V1"));
+    }
+    void factoryRestore_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::newRow("V1") << "5.4.0";
+        QTest::newRow("V2") << "5.5.24";
+    }
+    void factoryRestore()
+    {
+        QFETCH(QString, target);
+        const bool v2 = target == "5.5.24";
+        // The adapter starts out damaged, in the other layout: the restore must leave it whole.
+        auto adapter = plugAdapter(setupFor(v2 ? "5.2.20" : "5.6.3"));
+        sim::breakDataBlockMarker(*adapter, 0x08010000);
+        QByteArray expected = flash(adapter);
+        Session s;
+        const QByteArray firmware = sim::applicationImage(120000, 3);
+        s.run(
+            [&] { s.device.restoreFactorySettings(writeFile(m_dir, "f.hfw", firmware), target); });
+        QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
+        const auto layout = v2 ? VersionRules::ConfigLayout::V2 : VersionRules::ConfigLayout::V1;
+        auto image = FlashImages::makeImage();
+        FlashImages::buildFactoryImage(*image, firmware, layout,
+                                       FlashImages::versionBytes(target.split('.')));
+        const Progress progress = progressOf(s.log, "write2FlashProgressChanged");
+        QVERIFY(progress.ordered && progress.complete());
+        QCOMPARE(progress.total, qlonglong(image->total));
+        // Every segment, the rest of its sector erased; the boot sector never touched.
+        int end = 0;
+        for (int i = 0; i < FlashImages::segmentCount(*image); ++i) {
+            const QByteArray bytes = FlashImages::segmentBytes(*image, i);
+            const int at = int(image->segments[i].address - 0x08000000);
+            const sim::FlashSector sector =
+                SimAdapter::sector(SimAdapter::sectorOf(image->segments[i].address));
+            end = int(sector.address + sector.size - 0x08000000);
+            expected.replace(at, end - at,
+                             bytes + QByteArray(end - at - int(bytes.size()), char(0xFF)));
+        }
+        QCOMPARE(firstDifference(flash(adapter).left(end), expected.left(end)), QString());
+        QCOMPARE(freshRead(), target + (v2 ? " V2" : " V1"));
+    }
+    void refusedBeforeErasing_data()
+    {
+        QTest::addColumn<bool>("factory");
+        QTest::addColumn<QString>("file"); // "empty", "missing", "sparse", a path or a size
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("logLine");
+        const QString empty = "error(DeviceError_FirmwareDataEmpty)";
+        const QString large = "error(DeviceError_FirmwareTooLarge)";
+        QTest::newRow("empty file")
+            << false << "empty"
+            << "5.6.0" << empty << "updateFirmware Error! firmware_data.isEmpty true";
+        QTest::newRow("missing file") << false << "missing"
+                                      << "5.6.0" << empty << "getFirmwareData is Empty!";
+        QTest::newRow("factory, empty file")
+            << true << "empty"
+            << "5.6.0" << empty << "restoreFactorySettings Error! firmware_data.isEmpty true";
+        QTest::newRow("too large for V2") << false << "786431"
+                                          << "5.6.0" << large << "firmware too large:";
+        QTest::newRow("3 GiB, measured, not read") << false << "sparse"
+                                                   << "5.6.0" << large << "firmware too large:";
+        QTest::newRow("endless device") << false << "/dev/zero"
+                                        << "5.6.0" << empty << "getFirmwareData is Empty!";
+        QTest::newRow("too large for V1") << true << "262143"
+                                          << "5.4.0" << large << "firmware too large:";
+        QTest::newRow("two-part version") << false << "1000"
+                                          << "5.6"
+                                          << ""
+                                          << "updateFirmware Error! firmware_data.isEmpty false "
+                                             "Device.isOpen true firmware_version.size is 3 false";
+        QTest::newRow("four-part version") << true << "1000"
+                                           << "5.6.1.2"
+                                           << ""
+                                           << "restoreFactorySettings Error!";
+    }
+    void refusedBeforeErasing()
+    {
+        QFETCH(bool, factory);
+        QFETCH(QString, file);
+        QFETCH(QString, version);
+        QFETCH(QString, error);
+        QFETCH(QString, logLine);
+        auto adapter = plugAdapter(setupFor("5.6.3"));
+        const QByteArray before = flash(adapter);
+        Session s;
+        adapter->clearCommands();
+        QString path = file.startsWith('/') ? file : m_dir.filePath("missing.hfw");
+        if (file == "empty" || file == "sparse")
+            path = writeFile(m_dir, file, {});
+        if (file == "sparse")
+            QVERIFY(QFile::resize(path, 3LL << 30));
+        if (file.toInt() > 0)
+            path = writeFile(m_dir, file, QByteArray(file.toInt(), 'F'));
+        LogCapture lines;
+        s.run([&] {
+            factory ? s.device.restoreFactorySettings(path, version)
+                    : s.device.updateFirmware(path, version);
+        });
+        QCOMPARE(s.errors(), error.isEmpty() ? QStringList() : QStringList{error});
+        QVERIFY2(lines.contains(logLine), qPrintable(lines.lines().join('\n')));
+        QCOMPARE(flash(adapter), before);
+        // Nothing was erased or written; only the factory restore re-reads the version.
+        for (const auto &command : adapter->commands())
+            QCOMPARE(command.code, 0x56u);
+        QCOMPARE(adapter->commands().size(), factory ? 316 : 0);
+    }
+    void failuresDuringProgramming_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("exchange");
+        QTest::addColumn<QString>("logLine");
+        QTest::newRow("unplug in the write")
+            << int(Fault::Unplug) << 400 << "write2Flash USB_ERR_DATA_VERIFY 2";
+        QTest::newRow("corrupt echo")
+            << int(Fault::CorruptPayload) << 20 << "write2Flash USB_ERR_DATA_VERIFY 1";
+        QTest::newRow("wrong echoed length")
+            << int(Fault::WrongEchoLength) << 2 << "write2Flash USB_ERR_DATA_VERIFY 2";
+        QTest::newRow("dropped erase reply") << int(Fault::DropReply) << 1 << "erase error !";
+        QTest::newRow("refused erase") << int(Fault::RefuseErase) << 1 << "erase error !";
+    }
+    void failuresDuringProgramming()
+    {
+        QFETCH(int, fault);
+        QFETCH(int, exchange);
+        QFETCH(QString, logLine);
+        auto adapter = plugAdapter(setupFor("5.6.3"));
+        Session s;
+        LogCapture lines;
+        adapter->clearCommands();
+        adapter->armFault(Fault(fault), exchange);
+        s.run([&] {
+            s.device.updateFirmware(writeFile(m_dir, "p.hfw", sim::applicationImage(60000, 9)),
+                                    "5.6.4");
+        });
+        const bool erase = exchange == 1;
+        QCOMPARE(s.errors(), QStringList{erase ? "error(DeviceError_EraseFlashFailure)"
+                                               : "error(DeviceError_WriteFlashFailure)"});
+        QVERIFY(lines.contains(logLine));
+        const Progress progress = progressOf(s.log, "write2FlashProgressChanged");
+        QVERIFY(progress.ordered && !progress.complete());
+        QVERIFY(progress.steps == 0 || progress.total == 16384 + 60002);
+        // Over flash that was not erased nothing is written: only the version re-read follows.
+        const auto commands = adapter->commands();
+        for (int i = exchange; erase && i < commands.size(); ++i)
+            QCOMPARE(commands[i].code, 0x56u);
+        // The error comes before the task lets go of the busy flag.
+        QCOMPARE(s.log.entries().constLast(), QString("isBusyChanged(false)"));
+    }
+    void writeWalksTheSegmentTable()
+    {
+        auto adapter = plugAdapter(setupFor("5.6.3"));
+        DeviceFlash device;
+        QVERIFY(device.open(0x0E3A, 0xB372));
+        DeviceSignalLog log(&device, true);
+        auto empty = FlashImages::makeImage();
+        empty->segments[1].address = 0x08060000; // behind an empty first segment: never reached
+        empty->segments[1].length = 10;
+        QVERIFY(device.write2Flash(*empty, 0));
+        QCOMPARE(adapter->exchangeCount(), 0);
+        adapter->eraseSector(8);
+        auto small = FlashImages::makeImage();
+        QVERIFY(FlashImages::appendSegment(*small, 0x08080000, QByteArray(66, 'x')));
+        QVERIFY(device.write2Flash(*small, 2));
+        QCOMPARE(log.entries(),
+                 (QStringList{"settingProgressChanged(52,66)", "settingProgressChanged(66,66)"}));
+        QCOMPARE(adapter->commands().at(1).length, 14u);
+        QCOMPARE(adapter->commands().at(1).address, 0x08080000u + 52);
+        adapter->eraseSector(9);
+        adapter->clearCommands();
+        log.clear();
+        auto full = FlashImages::makeImage();
+        for (int i = 0; i < 15; ++i)
+            QVERIFY(FlashImages::appendSegment(*full, 0x080A0000 + quint32(i) * 0x100,
+                                               QByteArray(10, char(i))));
+        QVERIFY(device.write2Flash(*full, 7)); // an unknown selector reports no progress
+        QCOMPARE(adapter->exchangeCount(), 15);
+        QVERIFY(log.entries().isEmpty());
+        QCOMPARE(adapter->peek(0x080A0000 + 14 * 0x100, 10), QByteArray(10, char(14)));
+    }
+};
+
+namespace {
+
+QByteArray v1Records()
+{
+    return sim::macroRecordV1(100, 0, "jump", 7, 0x10) +
+           sim::macroRecordV1(120, 2, "dash", 9, 0x80);
+}
+
+// What format 4 makes of the two format-1 records of v1Records().
+QByteArray v4Records()
+{
+    QByteArray out;
+    const QByteArray records = v1Records();
+    for (const QByteArray &v1 : {records.left(100), records.mid(100)}) {
+        QByteArray v4(132 + v1.size() - 85, '\0');
+        putU16(v4, 0, int(v4.size()));
+        v4[4] = 4;
+        v4.replace(5, 79, v1.mid(5, 79));
+        const quint8 mode = quint8(v1.at(4));
+        v4[84] = char(mode <= 1 ? 2 : mode == 2 ? 1 : 0);
+        out += v4.replace(132, v1.size() - 85, v1.mid(85));
+    }
+    return out;
+}
+
+// A V2 macro block around `content`: length, count 2, the bytes field as given, end marker.
+QByteArray macroBlock(const QByteArray &header, const QByteArray &content, int bytesField)
+{
+    QByteArray block = (header.left(64) + content).leftJustified(bytesField + 66, '\0');
+    putU16(block, 0, int(block.size()));
+    block[2] = 2;
+    putU16(block, 3, bytesField);
+    return block.replace(block.size() - 2, 2, "\xAA\x55");
+}
+
+} // namespace
+
+// Configuration backup, restore and boot mode.
+class tst_BackupRestore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { SimBus::instance().reset(); }
+    void closedDeviceDoesNothing()
+    {
+        auto adapter = plugAdapter(setupFor("5.6.3"));
+        Session s(false); // never opened
+        QByteArray image = sim::configImage(setupFor("5.6.3"));
+        s.device.dataBackup();
+        s.device.dataRestore(image, "5.6.3");
+        s.device.selectBootMode(3);
+        QTest::qWait(200);
+        QVERIFY(s.log.entries().isEmpty());
+        QCOMPARE(adapter->exchangeCount(), 0);
+    }
+    void backup_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("unplugAt"); // 0: not unplugged
+        QTest::newRow("V1 adapter") << "5.2.20" << 0x1C000 << 0;
+        QTest::newRow("V2 adapter") << "5.6.3" << 0x3C000 << 0;
+        QTest::newRow("unplugged half-way") << "5.6.3" << 0x3C000 << 2000;
+    }
+    void backup()
+    {
+        QFETCH(QString, version);
+        QFETCH(int, length);
+        QFETCH(int, unplugAt);
+        const auto setup =
+            setupFor(version, length == 0x1C000 ? v1Records() : QByteArray(300, 'M'), 2);
+        auto adapter = plugAdapter(setup);
+        Session s;
+        adapter->clearCommands();
+        if (unplugAt)
+            adapter->armFault(Fault::Unplug, unplugAt);
+        const QByteArray image = backUp(s.device, s.log);
+        const int chunks = unplugAt ? unplugAt - 1 : (length + 51) / 52;
+        const Progress progress = progressOf(s.log, "dataBackupProgressChanged");
+        QVERIFY(progress.ordered);
+        QCOMPARE(progress.steps, chunks);
+        QCOMPARE(progress.last, unplugAt ? chunks * 52 : length);
+        QCOMPARE(progress.total, length);
+        QCOMPARE(s.log.entries().constLast(), QString("isBusyChanged(false)"));
+        QCOMPARE(s.log.entries().constFirst(), QString("isBusyChanged(true)"));
+        if (unplugAt) { // the receiver never sees a complete image
+            QVERIFY(image.isEmpty());
+            QCOMPARE(s.errors(), QStringList{"error(DeviceError_BackupReadFailure)"});
+            return;
+        }
+        QVERIFY(s.errors().isEmpty());
+        QCOMPARE(image, sim::configImage(setup));
+        QCOMPARE(adapter->commands().size(), chunks);
+        QCOMPARE(adapter->commands().constLast().length, quint32(length - (chunks - 1) * 52));
+        QCOMPARE(s.device.transcripts().constLast().operation, QString("backup"));
+    }
+    void restoreV2_data()
+    {
+        QTest::addColumn<QString>("adapterVersion");
+        QTest::addColumn<QString>("imageVersion");
+        QTest::addColumn<int>("extraInput"); // bytes behind the image, as a backup file's digest
+        QTest::newRow("same adapter") << "5.6.3"
+                                      << "5.6.3" << 16;
+        QTest::newRow("compatible patch level") << "5.6.9"
+                                                << "5.6.3" << 0;
+        QTest::newRow("5.5 image onto 5.6: converted") << "5.6.3"
+                                                       << "5.5.30" << 16;
+        QTest::newRow("5.6 image onto 5.5.24: never converted") << "5.5.24"
+                                                                << "5.6.3" << 16;
+        QTest::newRow("input longer than the buffer") << "5.6.3"
+                                                      << "5.6.3" << 5000;
+    }
+    void restoreV2()
+    {
+        QFETCH(QString, adapterVersion);
+        QFETCH(QString, imageVersion);
+        QFETCH(int, extraInput);
+        const bool converted = imageVersion == "5.5.30";
+        sim::FirmwareSetup source = setupFor(imageVersion, v1Records(), 2);
+        source.bootMode = 5;
+        const QByteArray image = sim::configImage(source);
+        QByteArray input = image + QByteArray(extraInput, char(0xEE));
+        // The adapter now holds something else: the restore must bring the image back.
+        const sim::FirmwareSetup now = setupFor(adapterVersion);
+        auto adapter = plugAdapter(now);
+        const QByteArray before = flash(adapter);
+        Session s;
+        LogCapture lines;
+        s.run([&] { s.device.dataRestore(input, imageVersion); });
+        QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
+        // Sector 1 from the image with the adapter's header, the blocks from the image, the
+        // macros converted from format 1 when the image's firmware is not compatible.
+        QByteArray expected = before;
+        expected.replace(0x4000, 0x3C000, QByteArray(0x3C000, char(0xFF))); // sectors 1 to 5
+        QByteArray config = sim::configurationBlock(source);
+        expected.replace(0x4000, 16384,
+                         config.replace(1, 65, sim::configurationBlock(now).mid(1, 65)));
+        int total = 16384;
+        for (const int offset : {0x4000, 0xC000, 0x1C000}) {
+            QByteArray block = image.mid(offset, u16(image, offset));
+            if (offset == 0x1C000 && converted)
+                block = macroBlock(block, v4Records(), 64 + int(v4Records().size()));
+            expected.replace(0x4000 + offset, int(block.size()), block);
+            total += int(block.size());
+        }
+        QCOMPARE(firstDifference(flash(adapter).left(0x40000), expected.left(0x40000)), QString());
+        QCOMPARE(lines.count("restoreV2ToV2  mmacro v1 to v4"), converted ? 2 : 0);
+        QCOMPARE(lines.contains("is not compatible version"), converted);
+        QVERIFY(lines.contains("restoreV2ToV2 " + QString::number(now.patch)));
+        const Progress progress = progressOf(s.log, "dataStoreProgressChanged");
+        QCOMPARE(progress.last, total);
+        QCOMPARE(progress.total, total);
+        QCOMPARE(s.log.entries().filter("dataStoreProgressChanged").constFirst(),
+                 QString("dataStoreProgressChanged(0,%1)").arg(total));
+        QCOMPARE(s.log.entries().mid(s.log.entries().size() - 2),
+                 (QStringList{"settingChanged()", "isBusyChanged(false)"}));
+        for (int sector = 1; sector <= 6; ++sector)
+            QCOMPARE(adapter->erasedSectorCount(sector),
+                     sector < 6 ? 1 : 0); // the application stays
+        // Re-read at once: the next change builds on the restored block, not on the one before.
+        QCOMPARE(s.device.bootMode(), 5);
+        QCOMPARE(freshRead(), adapterVersion + " V2");
+    }
+    void restoreV1OntoV2_data()
+    {
+        QTest::addColumn<QString>("adapterVersion");
+        QTest::newRow("onto 5.6.3: converted") << "5.6.3";
+        QTest::newRow("onto 5.5.24: copied") << "5.5.24";
+    }
+    void restoreV1OntoV2()
+    {
+        QFETCH(QString, adapterVersion);
+        const bool converted = adapterVersion == "5.6.3";
+        // Back up a V1 adapter, then restore its image onto a V2 one.
+        const sim::FirmwareSetup old = setupFor("5.2.20", v1Records(), 2);
+        plugAdapter(old);
+        QByteArray image;
+        {
+            Session s;
+            image = backUp(s.device, s.log);
+        }
+        QCOMPARE(image.size(), 0x1C000);
+        SimBus::instance().reset();
+        const sim::FirmwareSetup now = setupFor(adapterVersion);
+        auto adapter = plugAdapter(now);
+        Session s;
+        LogCapture lines;
+        s.run([&] { s.device.dataRestore(image, "5.2.20"); });
+        QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
+        QVERIFY(lines.contains("restoreV1ToV2"));
+        QCOMPARE(lines.contains("is not compatible version"), converted);
+        // Settings A and B from the image, the header from the adapter, the V1 macro area
+        // cleared; data blocks with the V2 end marker; the macros in a V2 block.
+        const QByteArray oldConfig = sim::configurationBlock(old);
+        QByteArray expected(0x3C000, char(0xFF));
+        expected.replace(0, 16384, QByteArray(16384, '\0'));
+        expected.replace(0, 66, sim::configurationBlock(now).left(66));
+        expected.replace(66, 162, oldConfig.mid(66, 162));
+        expected.replace(16157, 227, oldConfig.mid(16157, 227));
+        for (const int offset : {0x4000, 0xC000}) {
+            const QByteArray block = image.mid(offset, u16(image, offset)).chopped(2) + "\xAA\x55";
+            expected.replace(offset, int(block.size()), block);
+        }
+        const QByteArray macros =
+            converted ? macroBlock(QByteArray(64, '\0'), v4Records(), 64 + 314)
+                      : macroBlock(QByteArray(64, '\0'), v1Records(), 220); // without the header
+        expected.replace(0x1C000, int(macros.size()), macros);
+        const QByteArray actual = adapter->peek(kConfig, 0x3C000);
+        QCOMPARE(firstDifference(actual, expected), QString());
+        QCOMPARE(freshRead(), adapterVersion + " V2");
+    }
+    void refusedWithNothingErased_data()
+    {
+        QTest::addColumn<QString>("adapter");
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QByteArray>("image");
+        QTest::addColumn<QString>("reason"); // logged; empty: not supported on this adapter
+        const auto patched = [](QByteArray image, int position, int value) {
+            putU16(image, position, value);
+            return image;
+        };
+        const QByteArray v1 = sim::configImage(setupFor("5.2.20", v1Records(), 2));
+        const QByteArray v2 = sim::configImage(setupFor("5.5.9", v1Records(), 2));
+        QTest::newRow("V1 cut short") << "5.6.3"
+                                      << "5.2.20" << v1.left(0x10000) << "image shorter";
+        QTest::newRow("block A 65") << "5.6.3"
+                                    << "5.2.20" << patched(v1, 0x4000, 65) << "data block A";
+        QTest::newRow("block A 0x8001") << "5.6.3"
+                                        << "5.5.9" << patched(v2, 0x4000, 0x8001) << "data block A";
+        QTest::newRow("V1 record 84") << "5.6.3"
+                                      << "5.2.20" << patched(v1, 356 + 100, 84) << "macro record";
+        QTest::newRow("V2 record past its block")
+            << "5.6.3"
+            << "5.5.9" << patched(v2, 0x1C000 + 64, 101) << "macro record";
+        QTest::newRow("V1 macro block overflows")
+            << "5.6.3"
+            << "5.2.20" << patched(patched(v1, 356, 0xF000), 356 + 0xF000, 0x1000)
+            << "rebuilt macro block too large";
+        // Sector 5 holds the V1 application: a restore would overwrite it with the macro block.
+        QTest::newRow("V1 adapter") << "5.4.2"
+                                    << "5.2.20" << v1 << "";
+    }
+    void refusedWithNothingErased()
+    {
+        QFETCH(QString, adapter);
+        QFETCH(QString, version);
+        QFETCH(QByteArray, image);
+        QFETCH(QString, reason);
+        auto plugged = plugAdapter(setupFor(adapter));
+        const QByteArray before = flash(plugged);
+        Session s;
+        plugged->clearCommands();
+        LogCapture lines;
+        s.run([&] { s.device.dataRestore(image, version); });
+        const QString error = reason.isEmpty() ? "error(DeviceError_RestoreNotSupported)"
+                                               : "error(DeviceError_BackupImageInvalid)";
+        QCOMPARE(s.log.entries(), (QStringList{"isBusyChanged(true)", error, "settingChanged()",
+                                               "isBusyChanged(false)"}));
+        QVERIFY(reason.isEmpty() || lines.contains("restore refused: " + reason));
+        QCOMPARE(plugged->exchangeCount(), 0);
+        QCOMPARE(flash(plugged), before);
+    }
+    void selectBootMode()
+    {
+        const sim::FirmwareSetup setup = setupFor("5.6.3");
+        auto adapter = plugAdapter(setup);
+        Session s;
+        QCOMPARE(s.device.bootMode(), 2);
+        QByteArray expected = flash(adapter);
+        adapter->clearCommands();
+        s.run([&] { s.device.selectBootMode(3); });
+        expected[0x4000 + 130] = 3; // nothing but the boot mode changed
+        QCOMPARE(flash(adapter), expected);
+        const QList<sim::ReceivedCommand> commands = adapter->commands();
+        QCOMPARE(commands.size(), 1 + 316 + 316); // erase, write, re-read
+        QCOMPARE(commands[0].code, 0x55u);
+        QCOMPARE(commands[0].payload.left(2), QByteArray("\x01\x00", 2));
+        QCOMPARE(commands[0].length, 1u);
+        const Progress progress = progressOf(s.log, "settingProgressChanged");
+        QVERIFY(progress.ordered);
+        QCOMPARE(progress.steps, 316);
+        QCOMPARE(progress.last, 16384);
+        QCOMPARE(progress.total, 16384);
+        QVERIFY(s.errors().isEmpty());
+        QCOMPARE(s.log.count("settingChanged()"), 1);
+        QCOMPARE(s.log.entries().constLast(), QString("isBusyChanged(false)"));
+        // Re-read at once: a later change must build on the new value, not undo it.
+        QCOMPARE(s.device.bootMode(), 3);
+        // A stored value above 6 reads as 6.
+        SimBus::instance().reset();
+        sim::FirmwareSetup high = setup;
+        high.bootMode = 9;
+        plugAdapter(high);
+        Session limited;
+        QCOMPARE(limited.device.bootMode(), 6);
+    }
+};
+
+// The configuration survives every change of firmware: a copy before each erase, updates across
+// the flash layout as copy, factory restore and restore, and the return of a kept copy.
+class tst_KeepConfiguration : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QList<Copy> m_copies;
+    bool m_accept = true;
+
+    // Keeps every copy the device hands over and answers as told.
+    void keepCopies(DeviceFlash &device)
+    {
+        m_copies.clear();
+        device.setSafetyCopySink([this](const Copy &copy) {
+            m_copies.append(copy); // the task waits for the answer: no other thread is here
+            return m_accept;
+        });
+    }
+    void start(DeviceFlash &device, const QString &operation)
+    {
+        const QString firmware = writeFile(m_dir, "k.hfw", sim::applicationImage(30000, 2));
+        QByteArray image = sim::configImage(setupFor("5.6.1"));
+        if (operation == "update")
+            device.updateFirmware(firmware, "5.6.7");
+        else if (operation == "boot mode")
+            device.selectBootMode(1);
+        else if (operation == "factory")
+            device.restoreFactorySettings(firmware, "5.6.3");
+        else
+            device.dataRestore(image, "5.6.1");
+    }
+
+private slots:
+    void init() { SimBus::instance().reset(); }
+    void copyBeforeErasing_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<bool>("written");
+        for (const char *operation : {"update", "boot mode", "factory", "restore"}) {
+            QTest::addRow("%s", operation) << QString(operation) << true;
+            QTest::addRow("%s, copy not written", operation) << QString(operation) << false;
+        }
+    }
+    // Sector 1 alone comes from the block already read; anything wider is read whole first. A
+    // copy that cannot be kept stops the operation before its erase.
+    void copyBeforeErasing()
+    {
+        QFETCH(QString, operation);
+        QFETCH(bool, written);
+        auto adapter =
+            plugAdapter(setupFor("5.6.3", sim::macroRecordV1(100, 0, "jump", 7, 0x10), 1));
+        Session s(false);
+        m_accept = written;
+        keepCopies(s.device);
+        connectNow(s.device, s.log);
+        const QByteArray before = flash(adapter);
+        adapter->clearCommands();
+        s.run([&] { start(s.device, operation); });
+        const bool block = operation == "update" || operation == "boot mode";
+        QCOMPARE(m_copies.size(), 1);
+        const Copy copy = m_copies.constFirst();
+        QCOMPARE(copy.kind, block ? Copy::Kind::ConfigBlock : Copy::Kind::FullBackup);
+        QCOMPARE(copy.bytes, before.mid(0x4000, block ? 16384 : 0x3C000));
+        QCOMPARE(copy.firmwareVersion, QString("5.6.3"));
+        QCOMPARE(copy.serial, s.device.serialNumber());
+        const auto commands = adapter->commands();
+        const auto erase =
+            std::find_if(commands.cbegin(), commands.cend(),
+                         [](const sim::ReceivedCommand &c) { return c.code == 0x55; });
+        // Reads before the erase: none for a block copy, the whole image (4727 chunks) otherwise.
+        QCOMPARE(int(erase - commands.cbegin()),
+                 written ? (block ? 0 : 4727) : int(commands.size()));
+        QCOMPARE(progressOf(s.log, "safetyCopyProgressChanged").complete(), !block);
+        QCOMPARE(s.errors(),
+                 written ? QStringList() : QStringList{"error(DeviceError_SafetyCopyFailed)"});
+        if (!written)
+            QCOMPARE(flash(adapter), before);
+        m_accept = true;
+    }
+    // An update across 5.5.0 ends as a factory restore with the new firmware followed by a
+    // restore of the copy: byte for byte what the two steps by hand give on a second adapter.
+    // Going down, V1 takes no restore: the factory state and the kept copy.
+    void crossLayoutUpdate_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::newRow("V1 up to V2") << "5.4.2"
+                                     << "5.7.3";
+        QTest::newRow("V2 down to V1") << "5.6.3"
+                                       << "5.4.1";
+    }
+    void crossLayoutUpdate()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        const QString firmware = writeFile(m_dir, "x.hfw", sim::applicationImage(40000, 6));
+        const auto setup = setupFor(from, from == "5.6.3" ? v1Records() : QByteArray(), 2);
+        auto adapter = plugAdapter(setup, 0xB372, "M7-SIM-00001");
+        {
+            Session s(false);
+            keepCopies(s.device);
+            connectNow(s.device, s.log);
+            s.run([&] { s.device.updateFirmware(firmware, to); });
+            QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
+            QCOMPARE(s.device.version(), to);
+            QCOMPARE(m_copies.size(), 1);
+            QCOMPARE(m_copies.constFirst().bytes, sim::configImage(setup));
+            // One bar for the whole operation: it reaches its total once, at the very end.
+            const QStringList progress = s.log.entries().filter("write2FlashProgressChanged");
+            QVERIFY(progressOf(s.log, "write2FlashProgressChanged").complete());
+            QCOMPARE(progress.filter(QRegularExpression("\\((\\d+),\\1\\)")).size(), 1);
+        }
+        SimBus::instance().unplug(adapter);
+        auto byHand = plugAdapter(setup, 0xB372, "M7-SIM-00002");
+        {
+            Session s;
+            s.run([&] { s.device.restoreFactorySettings(firmware, to); });
+            QByteArray image = sim::configImage(setup);
+            if (VersionRules::compare(to, "5.5.0") >= 0)
+                s.run([&] { s.device.dataRestore(image, from); });
+            QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
+        }
+        QCOMPARE(adapter->peek(kConfig, 0x7C000).toHex(), byHand->peek(kConfig, 0x7C000).toHex());
+    }
+    // A copy goes back byte for byte: its configuration area, read again, is the copy.
+    void invalidCopyRefused()
+    {
+        auto adapter = plugAdapter(setupFor("5.6.3"));
+        const QByteArray before = flash(adapter);
+        Session s;
+        Copy copy;
+        copy.bytes = QByteArray(16384, '\x33');
+        s.run([&] { s.device.restoreSafetyCopy(copy, "", ""); });
+        QCOMPARE(s.errors(), QStringList{"error(DeviceError_BackupImageInvalid)"});
+        QCOMPARE(flash(adapter), before);
+    }
+    void restoreKeptCopy_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<int>("unplugAt"); // exchange of the operation; 0: runs to its end
+        QTest::addColumn<bool>("withFirmware");
+        QTest::newRow("factory restore, full copy back") << "factory" << 0 << true;
+        QTest::newRow("update cut after the erase, block copy back") << "update" << 40 << true;
+        QTest::newRow("boot mode, block copy back on its own") << "boot mode" << 0 << false;
+    }
+    void restoreKeptCopy()
+    {
+        QFETCH(QString, operation);
+        QFETCH(int, unplugAt);
+        QFETCH(bool, withFirmware);
+        const auto setup = setupFor("5.6.3", sim::macroRecordV1(100, 0, "jump", 7, 0x10), 1);
+        auto adapter = plugAdapter(setup);
+        const QByteArray before = adapter->peek(kConfig, 0x3C000);
+        Session s(false);
+        keepCopies(s.device);
+        connectNow(s.device, s.log);
+        if (unplugAt > 0)
+            adapter->armFault(Fault::Unplug, unplugAt);
+        s.run([&] { start(s.device, operation); });
+        QCOMPARE(m_copies.size(), 1);
+        if (unplugAt > 0) { // plugged in again: a session finds the firmware and its block gone
+            SimBus::instance().plug(adapter);
+            s.run([&] { s.device.connected(); });
+            QVERIFY(s.log.count("error(DeviceError_FirmwareLost)") > 0);
+        }
+        const Copy copy = m_copies.constFirst();
+        const QString firmware =
+            withFirmware
+                ? writeFile(m_dir, "c.hfw",
+                            sim::applicationImage(setup.applicationSize, setup.applicationSeed))
+                : "";
+        s.run([&] { s.device.restoreSafetyCopy(copy, firmware, withFirmware ? "5.6.3" : ""); });
+        QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
+        QCOMPARE(m_copies.size(), 1); // the copy being restored is not copied again
+        QCOMPARE(adapter->peek(kConfig, int(copy.bytes.size())).toHex(), copy.bytes.toHex());
+        QCOMPARE(adapter->peek(kConfig, 0x3C000).toHex(), before.toHex());
+        QCOMPARE(freshRead(), QString("5.6.3 V2"));
+    }
+};
+
+// A failure a user saw runs again: the diagnostics file's frames, replayed by a simulated
+// adapter, bring the tool to the same failure at the same place.
+class tst_Diagnostics : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { SimBus::instance().reset(); }
+    void recordedFailureReplays_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("exchange");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("corrupt echo in the write")
+            << int(Fault::CorruptPayload) << 300 << "error(DeviceError_WriteFlashFailure)";
+        QTest::newRow("late reply in the write")
+            << int(Fault::LateReply) << 120 << "error(DeviceError_WriteFlashFailure)";
+        QTest::newRow("refused erase")
+            << int(Fault::RefuseErase) << 1 << "error(DeviceError_EraseFlashFailure)";
+    }
+    void recordedFailureReplays()
+    {
+        QFETCH(int, fault);
+        QFETCH(int, exchange);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        const QString firmware = writeFile(dir, "f.hfw", sim::applicationImage(40000, 5));
+        const auto run = [&](const std::shared_ptr<SimAdapter> &adapter, QStringList *lines) {
+            Session s;
+            if (adapter)
+                adapter->armFault(Fault(fault), exchange);
+            LogCapture capture;
+            s.run([&] { s.device.updateFirmware(firmware, "5.7.1"); });
+            *lines =
+                capture.lines().filter(QRegularExpression("write2Flash|erase error")) + s.errors();
+            return s.device.transcripts();
+        };
+        QStringList seen;
+        DiagnosticsBundle::Facts facts;
+        facts.log = "== exchange: a log line that looks like a header (1 frames, 0 omitted)\n";
+        facts.exchanges = run(plugAdapter(), &seen);
+        QVERIFY(seen.contains(error));
+        const QByteArray bundle = DiagnosticsBundle::compose(facts);
+
+        SimBus::instance().reset();
+        const QList<Transcript::Record> exchanges = DiagnosticsBundle::exchangesOf(bundle);
+        QCOMPARE(exchanges.size(), 2);
+        QCOMPARE(exchanges[1].frames.size(), facts.exchanges[1].frames.size());
+        QList<sim::ReplayedCommand> replay;
+        for (const Transcript::Answer &answer : Transcript::answers(exchanges))
+            replay.append({answer.command, answer.reports, answer.delaysUs});
+        auto replayer = std::make_shared<SimAdapter>(0xB372, "M7-REPLAY");
+        replayer->setReplay(replay);
+        SimBus::instance().plug(replayer);
+        QStringList again;
+        run(nullptr, &again);
+        QCOMPARE(again, seen);
+        QCOMPARE(replayer->replayMismatches(), 0);
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QString suite = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    std::unique_ptr<QObject> test;
+    if (suite == "backuprestore")
+        test = std::make_unique<tst_BackupRestore>();
+    else if (suite == "flashprogramming")
+        test = std::make_unique<tst_FlashProgramming>();
+    else if (suite == "devicesession")
+        test = std::make_unique<tst_DeviceSession>();
+    else if (suite == "devicewatch")
+        test = std::make_unique<tst_DeviceWatch>();
+    else if (suite == "keepconfiguration")
+        test = std::make_unique<tst_KeepConfiguration>();
+    else if (suite == "hidexchange")
+        test = std::make_unique<tst_HidExchange>();
+    else if (suite == "simulator")
+        test = std::make_unique<tst_Simulator>();
+    else if (suite == "diagnostics")
+        test = std::make_unique<tst_Diagnostics>();
+    if (!test) {
+        qCritical("usage: tst_device SUITE [test options]");
+        return 2;
+    }
+    argv[1] = argv[0]; // the suite's name is not a test option
+    const int result = QTest::qExec(test.get(), argc - 1, argv + 1);
+    SimBus::instance().reset();
+    return result;
+}
+
+#include "tst_device.moc"
