@@ -1,14 +1,13 @@
 #!/usr/bin/env python3
-"""Drives the demo in a real X server with real input events and checks each outcome.
-
-Run it through scripts/e2e.sh, which starts the X server. The demo is started with
---describe-widgets, so the driver knows where each named widget is and which dialogs are up; it
-clicks with xdotool, types into the file dialogs, and checks every step against the demo's log
-and, at the end, against the simulated adapter's state that the demo prints at exit. After every
-step a screenshot of the whole screen goes to <build>/e2e/NN-step.png.
-
-    scripts/e2e.py --build BUILD_DIR
-"""
+# Drives the demo in a real X server with real input events and checks each outcome.
+#
+# Run it through scripts/e2e.sh, which starts the X server. The demo is started with
+# --describe-widgets, so the driver knows where each named widget is and which dialogs are up; it
+# clicks with xdotool, types into the file dialogs, and checks every step against the demo's log
+# and, at the end, against the simulated adapter's state that the demo prints at exit. After every
+# step a screenshot of the whole screen goes to <build>/e2e/NN-step.png.
+#
+# scripts/e2e.py --build BUILD_DIR
 
 import argparse
 import os
@@ -45,7 +44,7 @@ class Widget:
 
 
 def luminance(colour):
-    """WCAG relative luminance of an 8-bit sRGB colour."""
+    # WCAG relative luminance of an 8-bit sRGB colour.
     def channel(value):
         c = value / 255
         return c / 12.92 if c <= 0.04045 else ((c + 0.055) / 1.055) ** 2.4
@@ -161,7 +160,7 @@ class Driver:
         return None
 
     def wait(self, what, predicate, timeout):
-        """Polls predicate until it returns something true; fails the step after timeout."""
+        # Polls predicate until it returns something true; fails the step after timeout.
         end = min(time.monotonic() + timeout, self.deadline)
         while True:
             for process in self.processes[:1]:
@@ -181,7 +180,7 @@ class Driver:
                          lambda: regex.search(self.log_text(), since), timeout)
 
     def wait_widget(self, window, name=None, timeout=20, text=None, enabled=True):
-        """Waits until the widget is shown (enabled, with text in it) and holds still."""
+        # Waits until the widget is shown (enabled, with text in it) and holds still.
         label = f"{window}/{name or window}" + (f" showing {text!r}" if text else "")
         last = {}
 
@@ -231,14 +230,14 @@ class Driver:
         self.tool("xdotool", "type", "--delay", "20", "--", text)
 
     def pick_from_popup(self, combo_window, combo, *keys):
-        """Opens a combo box with a click and chooses with keys in its list."""
+        # Opens a combo box with a click and chooses with keys in its list.
         self.click(combo_window, combo)
         self.wait_widget("QComboBoxPrivateContainer", enabled=False, timeout=5)
         self.keys(*keys, "Return")
         self.wait_gone("QComboBoxPrivateContainer", timeout=5)
 
     def answer_file_dialog(self, path):
-        """Types the path into the file dialog's name line and presses Enter."""
+        # Types the path into the file dialog's name line and presses Enter.
         self.wait_widget("QFileDialog", "fileNameEdit", timeout=60)
         self.click("QFileDialog", "fileNameEdit")
         self.keys("ctrl+a")
@@ -249,8 +248,8 @@ class Driver:
             raise StepFailed(f"the file dialog did not take {path}")
 
     def close_file_dialog(self, key):
-        """Presses the key until the file dialog is gone: the name line's completer may have
-        opened its list, which takes the first press."""
+        # Presses the key until the file dialog is gone: the name line's completer may have
+        # opened its list, which takes the first press.
         for _ in range(3):
             self.keys(key)
             try:
@@ -321,8 +320,8 @@ class Driver:
         self.wait_widget("MainWindow", "comboBox_Version", text="5.7.3")
 
     def text_contrast(self, shot, x, y, width, height):
-        """The contrast of a button's text: its face is the area's commonest colour, its text
-        the colour, among those covering enough of the area to be glyphs, farthest from it."""
+        # The contrast of a button's text: its face is the area's commonest colour, its text
+        # the colour, among those covering enough of the area to be glyphs, farthest from it.
         result = subprocess.run(
             ["convert", shot, "-crop", f"{width}x{height}+{x}+{y}", "+repage", "-depth", "8",
              "-format", "%c", "histogram:info:-"],
@@ -506,7 +505,7 @@ class Driver:
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(description="Drives the demo in a real X server.")
     parser.add_argument("--build", required=True, help="the build directory")
     args = parser.parse_args()
 
