@@ -18,7 +18,8 @@ thread)
         IFS='|'
         echo "${suites[*]}"
     ))\$"
-    targets=(--targets "${suites[*]}")
+    # They all live in one executable.
+    targets=(--targets tst_device)
     ;;
 address | undefined | address,undefined)
     build="$root/build-asan"
