@@ -96,7 +96,7 @@
     </message>
     <message>
         <source>Firmware Files (*.bin *.hfw)</source>
-        <translation>Firmware Files (*.bin *.hfw)</translation>
+        <translation>固件文件 (*.bin *.hfw)</translation>
     </message>
     <message>
         <source>Firmware Update Required</source>
@@ -164,7 +164,7 @@
     </message>
     <message>
         <source>Open Firmware</source>
-        <translation>Open Firmware</translation>
+        <translation>打开固件</translation>
     </message>
     <message>
         <source>Open a firmware file</source>
