@@ -7,11 +7,12 @@
 // - keptfiles: this run's log and the safety copies;
 // - killsafety: the files the tool writes survive the process being killed at any moment.
 // Each CTest test runs its test functions of this one program. Started as
-//   tst_app --instance NAME [--send TEXT] [--flags N] [--no-secondaries]
+//   tst_app --instance NAME [--send TEXT] [--flags N] [--no-secondaries] [--tool]
 // the program uses the guard as main() does, under the application name NAME (so that every
 // case has a block of its own), and prints "primary 0" or "secondary <id>", "sent 1" or "sent 0"
 // after --send, and in the primary "started" and "message <id> <hex>" as the signals come,
-// until its input is closed.
+// until its input is closed. With --tool it runs the tool's own start-up instead, with a
+// simulated adapter, and prints "adapter <open attempts> <commands> catalog <fetches>".
 // Started as "tst_app --write", it rewrites the settings file, a downloaded firmware file and a
 // backup file round after round through the product's own code, alternating between two contents
 // (variants 0 and 1), until the kill test kills it.
@@ -19,8 +20,11 @@
 #include "app/InstanceProtocol.h"
 #include "app/SingleApplication.h"
 #include "app/SingleApplication_p.h"
+#include "app/ToolMain.h"
 #include "cloud/CatalogRules.h"
 #include "cloud/SyncCloud.h"
+#include "sim/SimBus.h"
+#include "sim/SimProvision.h"
 #include "support/HttpTestServer.h"
 #include "support/LogCapture.h"
 #include "ui/BackupFile.h"
@@ -38,6 +42,7 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QtTest>
 
 #include <thread>
@@ -266,6 +271,21 @@ int instanceMain(int argc, char *argv[])
     const auto option = [&args](const char *name) { return args.value(args.indexOf(name) + 1); };
     QCoreApplication::setApplicationName(args[0]);
     QTextStream out(stdout);
+    if (args.contains("--tool")) {
+        auto adapter = std::make_shared<sim::SimAdapter>(0xB372, "M7-SIM-00001");
+        sim::provision(*adapter, {});
+        sim::SimBus::instance().plug(adapter);
+        static int fetches = 0;
+        static const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+                fetches += text.startsWith("SyncCloud::getInformation");
+                previous(type, context, text);
+            });
+        const int result = runTool(argc, argv);
+        out << "adapter " << sim::SimBus::instance().totalOpenAttempts() << ' '
+            << adapter->commands().size() << " catalog " << fetches << Qt::endl;
+        return result;
+    }
     SingleApplication app(argc, argv, !args.contains("--no-secondaries"),
                           args.contains("--flags") ? option("--flags").toInt() : 1, 1000, {});
     if (app.isSecondaryInstance()) {
@@ -550,6 +570,51 @@ private slots:
     // the bad introduction that must not come out), or dropped after a while when they hold a
     // socket open without introducing themselves; bytes left by one that hung up are no message.
     // The primary lives on through all of them.
+    // The connection message: a u64 body length, then the key as u32 length + bytes, the type,
+    // the u32 instance number and a CRC-16 of the body in front of it, all big-endian; every
+    // copy of the tool, old or new, must agree on it. Only whole frames naming the key with a
+    // matching checksum are taken.
+    void frames()
+    {
+        const QByteArray good = QByteArray::fromHex("000000000000000c000000014b0300000007ba2a");
+        QCOMPARE(encodeConnectionMessage("K", ConnectionType::Reconnect, 7), good);
+        QCOMPARE(decodeBodyLength(good), 12u);
+        const auto body = decodeConnectionBody(good.mid(HeaderSize), "K");
+        QVERIFY(body && body->type == 3 && body->instanceId == 7);
+        const QByteArray refused[] = {
+            good.chopped(1) + "\xba",
+            good.left(17) + "\x06" + good.mid(18),
+            good.chopped(1),
+            good.left(HeaderSize),
+            encodeConnectionMessage("L", ConnectionType::Reconnect, 7),
+            QByteArray::fromHex("000000000000000c7fffffff4b03000000070000"),
+            QByteArray::fromHex("000000000000000bffffffff0300000007ffff")};
+        for (const QByteArray &frame : refused)
+            QVERIFY2(!decodeConnectionBody(frame.mid(HeaderSize), "K"), frame.toHex());
+    }
+
+    // The tool's own start-up as a later start: its notice comes in the stored language, and
+    // neither the adapter nor the catalog server hears of it.
+    void laterToolStartOnlyHandsOver()
+    {
+        QTemporaryDir data;
+        qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+        QSettings(data.filePath("HalVern/HalVern M7 Firmware Tool/halvernflashtool.ini"),
+                  QSettings::IniFormat)
+            .setValue("CurrentLanguage", 4);
+        const QString name = uniqueName();
+        Instance primary(name);
+        QCOMPARE(primary.waitFor("primary"), "primary 0");
+        Instance later(name, {"--tool"});
+        QCOMPARE(later.waitFor("adapter", 20000), "adapter 0 0 catalog 0");
+        qunsetenv("XDG_DATA_HOME");
+        QTranslator french;
+        QVERIFY(french.load(":/translations/HalvernFirmwareTool_fr_FR.qm"));
+        const QString notice =
+            french.translate("QObject", "HalVern Firmware Tool is already running!");
+        QCOMPARE(primary.waitFor("message"), message(1, notice.toUtf8()));
+    }
+
     void messagesReachPrimary()
     {
         const QString name = uniqueName();
