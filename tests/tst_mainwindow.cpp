@@ -416,21 +416,22 @@ private slots:
         m_adapter->clearCommands();
         answerQuestions(answer != 0);
         // At each report of the copy stage ("c") and of the write after it ("w"): whether the
-        // stage's line shows, and for the stage whether the bar is hidden.
+        // stage's line shows, and for the stage whether the bar follows it.
         QStringList stage;
         QObject observer;
-        const auto record = [&](const char *kind, bool bar) {
+        const auto record = [&](const char *kind, qlonglong total) {
+            const int max = *kind == 'c' ? w<QProgressBar>("progressBar")->maximum() : -1;
             stage << kind +
                          QString::number(label("label_CurrentVersion") ==
                                          shown("Keeping a copy of the settings...")) +
-                         (bar ? QString::number(w("progressBar")->isHidden()) : QString());
+                         (max < 0 ? QString() : QString::number(max == total));
         };
         connect(
             m_device, &DeviceFlash::safetyCopyProgressChanged, &observer,
-            [&] { record("c", true); }, Qt::QueuedConnection);
+            [&](qlonglong, qlonglong total) { record("c", total); }, Qt::QueuedConnection);
         connect(
-            m_device, &DeviceFlash::write2FlashProgressChanged, &observer,
-            [&] { record("w", false); }, Qt::QueuedConnection);
+            m_device, &DeviceFlash::write2FlashProgressChanged, &observer, [&] { record("w", 0); },
+            Qt::QueuedConnection);
         if (byFile)
             openFile("FirmwareV" + target + ".bin", qPrintable(target), "pushButton_MsgUpdate");
         else
@@ -456,7 +457,7 @@ private slots:
         QCOMPARE(m_adapter->commands().isEmpty(), answer == 0);
         QVERIFY(w("progressBar")->isHidden() && controlsUsable());
         stage.removeDuplicates(); // the stage has its own line and bar, and hands both back
-        QCOMPARE(stage, answer > 0   ? (QStringList{"c10", "w0"})
+        QCOMPARE(stage, answer > 0   ? (QStringList{"c11", "w0"})
                         : answer < 0 ? QStringList{"w0"}
                                      : QStringList());
     }
