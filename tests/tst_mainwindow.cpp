@@ -8,6 +8,8 @@
 #include "support/HttpTestServer.h"
 #include "support/LogCapture.h"
 #include "support/SimFixture.h"
+#include "ui/BackupFile.h"
+#include "ui/DiagnosticsBundle.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageDialog.h"
 #include "ui/SettingsDialog.h"
@@ -26,6 +28,7 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <cstring>
 
 using Mode = HttpTestServer::Mode;
 using Event = DeviceChange::Event;
@@ -36,6 +39,7 @@ using us = std::chrono::microseconds;
 
 namespace {
 const char kTool[] = "HalVern Firmware Tool";
+const char kBusy[] = "HalVern M7 is busy, please wait.";
 
 // A text as the window shows it: through the catalog installed for the current language.
 QString shown(const char *source)
@@ -70,6 +74,11 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 } // namespace
 
@@ -127,6 +136,14 @@ class tst_MainWindow : public QObject
         return m_window->findChild<T *>(QString::fromLatin1(name));
     }
     void click(const char *name) const { w<QAbstractButton>(name)->click(); }
+    // Opens the settings dialog and presses one of its buttons.
+    void settingsClick(const char *name) const
+    {
+        click("toolButton_Settings");
+        m_settings->findChild<QAbstractButton *>(name)->click();
+    }
+    // The adapter's configuration block, as large as a backup of it.
+    QByteArray config() const { return m_adapter->peek(0x08004000, int(BackupFile::kImageSizeV2)); }
     QString label(const char *name) const { return w<QLabel>(name)->text(); }
     QWidget *page() const { return w<QStackedWidget>("stackedWidget")->currentWidget(); }
     bool controlsUsable() const
@@ -154,10 +171,7 @@ class tst_MainWindow : public QObject
     }
     void plug(bool in) const
     {
-        if (in)
-            sim::SimBus::instance().plug(m_adapter);
-        else
-            sim::SimBus::instance().unplug(m_adapter);
+        in ? sim::SimBus::instance().plug(m_adapter) : sim::SimBus::instance().unplug(m_adapter);
         notify(in ? Event::Arrival : Event::RemoveComplete);
     }
     // Opens a firmware file holding the version's image (none: empty) and presses a button.
@@ -336,6 +350,15 @@ private slots:
                                  << "5.6.3";
         QTest::newRow("spaces") << "firmware v5.7.2 .BIN"
                                 << "5.7.2";
+        // Refused: no version the adapter takes.
+        QTest::newRow("cancelled") << ""
+                                   << "";
+        QTest::newRow("cache name") << "Firmware_V5.6.1.hfw"
+                                    << "";
+        QTest::newRow("two parts") << "firmwarev5.6.bin"
+                                   << "";
+        QTest::newRow("four parts") << "firmwarev5.6.1.2.bin"
+                                    << "";
     }
     void fileOperation()
     {
@@ -345,9 +368,17 @@ private slots:
         start();
         // Without a download folder the dialog starts at home, not with its name as the file.
         QDir().rmdir(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
-        openFile(name, qPrintable(version));
+        m_adapter->clearCommands();
+        openFile(name, version.isEmpty() ? "5.7.0" : qPrintable(version));
         QCOMPARE(m_dialogCalls, (QList<QStringList>{{"0", shown("Open Firmware"), QDir::homePath(),
                                                      shown("Firmware Files (*.bin *.hfw)")}}));
+        if (version.isEmpty()) {
+            QCOMPARE(msg(), expect("Waring", "Empty file or wrong version!"));
+            QVERIFY(!messages()->findChild<QWidget *>("pushButton_MsgUpdate")->isVisible());
+            QTest::qWait(50);
+            QVERIFY(!m_device->isBusy() && m_adapter->commands().isEmpty());
+            return;
+        }
         QCOMPARE(msg(), QCoreApplication::translate("MessageDialog", "Notification") + " | " +
                             shown("Version: %1").arg(version) + '\n' +
                             shown("Firmware: %1").arg(name));
@@ -384,6 +415,23 @@ private slots:
         start(fromV2 ? adapterAt(6, 0) : adapterAt(4, 2, sim::Layout::V1));
         m_adapter->clearCommands();
         answerQuestions(answer != 0);
+        // At each report of the copy stage ("c") and of the write after it ("w"): whether the
+        // stage's line shows, and for the stage whether the bar follows it.
+        QStringList stage;
+        QObject observer;
+        const auto record = [&](const char *kind, qlonglong total) {
+            const int max = *kind == 'c' ? w<QProgressBar>("progressBar")->maximum() : -1;
+            stage << kind +
+                         QString::number(label("label_CurrentVersion") ==
+                                         shown("Keeping a copy of the settings...")) +
+                         (max < 0 ? QString() : QString::number(max == total));
+        };
+        connect(
+            m_device, &DeviceFlash::safetyCopyProgressChanged, &observer,
+            [&](qlonglong, qlonglong total) { record("c", total); }, Qt::QueuedConnection);
+        connect(
+            m_device, &DeviceFlash::write2FlashProgressChanged, &observer, [&] { record("w", 0); },
+            Qt::QueuedConnection);
         if (byFile)
             openFile("FirmwareV" + target + ".bin", qPrintable(target), "pushButton_MsgUpdate");
         else
@@ -408,11 +456,15 @@ private slots:
         QCOMPARE(m_device->version(), answer != 0 ? target : fromV2 ? "5.6.0" : "5.4.2");
         QCOMPARE(m_adapter->commands().isEmpty(), answer == 0);
         QVERIFY(w("progressBar")->isHidden() && controlsUsable());
+        stage.removeDuplicates(); // the stage has its own line and bar, and hands both back
+        QCOMPARE(stage, answer > 0   ? (QStringList{"c11", "w0"})
+                        : answer < 0 ? QStringList{"w0"}
+                                     : QStringList());
     }
 
     void deviceErrors()
     {
-        // One per error; the hardware failure (2) closes the window instead.
+        // One per error; the hardware failure (2) closes the window, last.
         const QByteArrayList texts =
             QByteArray(
                 "Firmware data empty!|Erase flash failure!||Firmware lost! Please update firmware!|"
@@ -443,17 +495,37 @@ private slots:
             // The adapter is still there: what a failed flow disabled is usable again.
             QVERIFY(m_settings->isEnabled() && w("pushButton_Update")->isEnabled());
         }
+        // A hardware failure is told in a dialog of its own, then the window closes.
+        messages()->hide();
+        answerQuestions(true);
+        emit m_device->error(DeviceFlash::DeviceError_HardwareFailure);
+        WAIT(!m_window->isVisible() && !m_device->isBusy());
+        QCOMPARE(m_asked, QStringList{expect("Error", "Hardware failure!")});
+        QVERIFY(!messages()->isVisible() && !messages(1));
     }
 
     // However the window is asked to close, the write runs to its end first; a second request
-    // changes nothing.
+    // changes nothing. Meanwhile (even before its task has started) every other operation is
+    // refused.
     void closeDuringWrite()
     {
         for (int how = 0; how < 3; ++how) {
             start();
             LogCapture log;
+            QSignalSpy backups(m_device, &DeviceFlash::dataBackupProgressChanged);
+            m_adapter->clearCommands();
             m_adapter->setReportDelay(us(1500));
             openFile(QStringLiteral("FirmwareV5.7.1.bin"), "5.7.1", "pushButton_MsgUpdate");
+            for (int other = 0; how == 0 && other < 3; ++other) {
+                messages()->hide();
+                if (other == 0)
+                    openFile(QStringLiteral("FirmwareV5.7.1.bin"), "5.7.1",
+                             "pushButton_MsgRestore");
+                else
+                    other == 1 ? m_settings->dataRestore() : m_settings->dataBackup();
+                WAIT_MSG("Waring", kBusy);
+            }
+            QCOMPARE(m_dialogCalls.size(), how == 0 ? 2 : 1); // the restore asked for no file
             QTRY_VERIFY(m_device->isBusy());
             for (int request = 0; request < 2; ++request) {
                 if (how == 0)
@@ -470,33 +542,231 @@ private slots:
             WAIT(!m_window->isVisible() && !m_device->isBusy());
             QCOMPARE(log.count(QStringLiteral("safe close...")), 1);
             QCOMPARE(m_device->version(), QStringLiteral("5.7.1")); // the write was not cut short
+            int erases = backups.size();
+            for (const sim::ReceivedCommand &command : m_adapter->commands())
+                erases += command.code == sim::SimAdapter::kCommandErase ? 1 : 0;
+            QCOMPARE(erases, 1);
+            m_dialogCalls.clear();
             cleanup();
         }
     }
 
-    // A first run without the catalog: the user is told to restart, and nothing else; the
-    // window closes once they have read it and the connection task is done.
-    void firstRunWithoutCatalog()
+    void syncErrors_data()
     {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("first run") << 0
+                                   << "When you first install HalVern Firmware Tool must connect "
+                                      "network, and restart HalVern Firmware Tool.";
+        QTest::newRow("local cache")
+            << 1 << "Connect server error, will only use local cache firmware.";
+        QTest::newRow("information")
+            << 2 << "The information of server error, contact HalVern for help.";
+        QTest::newRow("download") << 3 << "The firmware downloaded and checksum error.";
+        QTest::newRow("checksum") << 4 << ""; // a fresh download follows
+        QTest::newRow("network") << 5 << "The network error, checking connect and retry.";
+    }
+    // The catalog never answers: each error of the sync is told and leaves the start page. On
+    // a first run the user is told to restart, and nothing else; the window closes once they
+    // have read it and the connection task is done.
+    void syncErrors()
+    {
+        QFETCH(int, error);
+        QFETCH(QString, text); // empty: nothing is shown
         m_server->setRoute("/download/halvernapp.json", {200, QByteArray(), Mode::Stall});
         makeWindow(false);
         QCOMPARE(page(), w("page_Start"));
         LogCapture log;
         w<QLabel>("label_Title")->clear();
-        emit m_cloud->syncError(SyncCloud::SyncError_FirstRunError);
+        emit m_cloud->syncError(SyncCloud::SyncError(error));
         QTRY_COMPARE(page(), w("page_Unconnected"));
         QCOMPARE(label("label_Title"), QStringLiteral("HalVern M7 Firmware Tool v2.3.4"));
-        QCOMPARE(log.lines().filter("SyncCloud::error SyncError_FirstRunError").size(), 1);
-        const QString restart = expect("Error", "When you first install HalVern Firmware Tool "
-                                                "must connect network, and restart HalVern "
-                                                "Firmware Tool.");
-        QCOMPARE(msg(), restart);
+        const char *key = QMetaEnum::fromType<SyncCloud::SyncError>().valueToKey(error);
+        QCOMPARE(log.lines().filter(QStringLiteral("SyncCloud::error ") + key).size(), 1);
+        const QString shownText =
+            text.isEmpty() ? QString() : expect(error ? "Waring" : "Error", qPrintable(text));
+        QCOMPARE(msg(), shownText);
+        if (error != SyncCloud::SyncError_FirstRunError)
+            return;
         emit m_device->error(DeviceFlash::DeviceError_FirmwareLost);
         emit m_cloud->syncError(SyncCloud::SyncError_FirstRunError); // no second close request
         QTest::qWait(50);
-        QCOMPARE(msg(), restart);
+        QCOMPARE(msg(), shownText);
         click("pushButton_MsgOK");
         WAIT(!m_window->isVisible() && !m_device->isBusy());
+    }
+
+    void backupToFile_data()
+    {
+        QTest::addColumn<QStringList>("names"); // given in the dialog, written (none: cannot be)
+        QTest::newRow("named") << QStringList{"adapter.bkp", "adapter.bkp"};
+        QTest::newRow("no suffix") << QStringList{"mybackup", "mybackup.bkp"};
+        QTest::newRow("unwritable") << QStringList{"missing/adapter.bkp", ""};
+    }
+    // A backup saved to a file brings the configuration back byte for byte once it has
+    // changed; a path that cannot be written says so and leaves no file.
+    void backupToFile()
+    {
+        QFETCH(QStringList, names);
+        sim::FirmwareSetup setup = adapterAt(6, 0);
+        std::tie(setup.dataA, setup.macros) =
+            std::tuple(QByteArray(200, 'A'), QByteArray(300, 'M'));
+        start(setup);
+        const QByteArray before = config();
+        const QString path = m_dir.filePath(names[0]);
+        m_fileAnswers << path << m_dir.filePath(names[1]); // the second for the restore
+        settingsClick("pushButton_DataBackup");
+        if (names[1].isEmpty()) {
+            WAIT_MSG("Error", shown("The backup file could not be written: %1").arg(path));
+            QVERIFY(!QFile::exists(path) && m_settings->isEnabled());
+            return;
+        }
+        WAIT_MSG(kTool, "successfully!");
+        QVERIFY(!m_settings->isVisible() && m_settings->isEnabled());
+        QCOMPARE(m_dialogCalls.value(0).mid(3), QStringList{"backup Files (*.bkp)"});
+        WAIT(!m_device->isBusy());
+        std::tie(setup.dataA, setup.macros) = std::tuple(QByteArray(900, 'Z'), QByteArray(40, 'N'));
+        sim::provision(*m_adapter, setup);
+        QVERIFY(config() != before);
+        QTest::qWait(100); // the window hears of the idle adapter through a queued signal
+        messages()->hide();
+        settingsClick("pushButton_DataRestore");
+        WAIT_MSG(kTool, "successfully!");
+        WAIT(!m_device->isBusy() && !m_settings->isVisible());
+        QCOMPARE(config().toHex(), before.toHex());
+    }
+
+    // A backup of another adapter, a damaged one or one for a newer firmware is refused
+    // before anything reaches the adapter.
+    void restoreRefused()
+    {
+        start();
+        for (int damage = 0; damage < 3; ++damage) { // other adapter, changed byte, needs 5.7
+            messages()->hide();
+            const QByteArray image = sim::configImage(adapterAt(damage == 2 ? 7 : 6, 0));
+            QByteArray file =
+                BackupFile::encode(image, damage == 0 ? QByteArray("000000000000000000000001")
+                                                      : m_device->serialNumber());
+            if (damage == 1)
+                file[20000] = char(file.at(20000) ^ 0x40);
+            m_fileAnswers << m_dir.filePath("refused.bkp");
+            QVERIFY(writeFile(m_fileAnswers.last(), file));
+            m_adapter->clearCommands();
+            settingsClick("pushButton_DataRestore");
+            QCOMPARE(msg(), damage == 2
+                                ? expect(kTool, shown("Firmware Update Required") + "( >= 5.7.0) !")
+                                : expect(kTool, "Corrupted file/Unauthorized !"));
+            QTest::qWait(20);
+            QVERIFY(!m_device->isBusy() && m_adapter->commands().isEmpty());
+            QVERIFY(damage == 2 || !m_settings->isVisible());
+        }
+    }
+
+    // An update cut after its erase: plugged in again, the adapter has lost its firmware and
+    // its settings; the copy the update took is offered, and accepted brings them back.
+    void recoveryAfterCutUpdate()
+    {
+        serveCatalog({QStringLiteral("5.7.0"), QStringLiteral("5.6.0")});
+        sim::FirmwareSetup setup = adapterAt(6, 0);
+        std::tie(setup.applicationSize, setup.applicationSeed, setup.dataA) =
+            std::tuple(4096, qHash(QStringLiteral("5.6.0")), QByteArray(200, 'A'));
+        start(setup);
+        const QByteArray before = m_adapter->peek(0x08004000, 0x3C000);
+        m_adapter->armFault(sim::Fault::Unplug, 40);
+        click("pushButton_Update");
+        WAIT(!m_device->isBusy() && !m_adapter->isPlugged());
+        notify(Event::RemoveComplete);
+        QVERIFY(m_adapter->peek(0x08004000, 16384) != before.left(16384));
+        answerQuestions(true);
+        plug(true);
+        WAIT_MSG(kTool, "Restored successfully!");
+        WAIT(!m_device->isBusy());
+        QVERIFY(m_asked.size() == 1 &&
+                m_asked[0].contains(shown("Firmware lost! Please update firmware!")));
+        QCOMPARE(m_adapter->peek(0x08004000, 0x3C000), before);
+        QCOMPARE(m_device->version(), QStringLiteral("5.6.0"));
+    }
+
+    void openBlocker_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("permission") << EACCES << "this user may not open it. Install the";
+        QTest::newRow("busy") << EBUSY << "another program is using it. Close that";
+        QTest::newRow("other") << EIO << "it cannot be opened: Failed to open a device";
+    }
+    // An attached adapter that cannot be opened: the page says why and the way out, and
+    // nothing more once it connects.
+    void openBlocker()
+    {
+        QFETCH(int, error);
+        QFETCH(QString, text);
+        m_adapter = plugAdapter(adapterAt(6, 0));
+        m_adapter->setOpenError(error);
+        makeWindow();
+        WAIT(label("label_Blocker").startsWith("The adapter is attached, but " + text) &&
+             (error != EIO || label("label_Blocker").endsWith(std::strerror(error))));
+        m_adapter->setOpenError(0);
+        notify(Event::Arrival);
+        waitConnected();
+        QCOMPARE(label("label_Blocker"), QString());
+    }
+
+    // With nowhere to keep a copy of the settings, nothing is erased.
+    void noRoomForSafetyCopy()
+    {
+        const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        QVERIFY(QDir().mkpath(data) && writeFile(data + "/safety-copies", "not a folder"));
+        start();
+        const QByteArray before = m_adapter->peek(0x08000000, 0x100000);
+        click("pushButton_Update");
+        WAIT_MSG("Error", "No copy of the settings could be kept, so nothing was changed! Please "
+                          "try again.");
+        WAIT(!m_device->isBusy());
+        QCOMPARE(m_adapter->peek(0x08000000, 0x100000), before);
+        QVERIFY(controlsUsable());
+    }
+
+    void saveDiagnostics()
+    {
+        start();
+        const QString path = m_dir.filePath("diagnostics.txt");
+        m_fileAnswers << path;
+        answerQuestions(true);
+        settingsClick("pushButton_Diagnostics");
+        WAIT(m_asked.size() == 1 && QFile::exists(path)); // what it holds is said first
+        const QByteArray text = readFile(path);
+        QVERIFY(text.contains("serial: " + m_device->serialNumber()) &&
+                text.contains("firmware: 5.6.0"));
+        const QList<Transcript::Record> exchanges = DiagnosticsBundle::exchangesOf(text);
+        QCOMPARE(exchanges.value(0).operation, QStringLiteral("connection"));
+        QVERIFY(exchanges.value(0).frames.size() > 600);
+    }
+
+    // Pulled out mid-operation: the dialogs close; back again, the bars are reset and the
+    // window is usable (the offer of the copy taken before the cut declined).
+    void unplugDuringOperation()
+    {
+        for (bool update : {true, false}) { // else a backup, from the settings dialog
+            start();
+            m_adapter->setReportDelay(us(300));
+            update ? click("pushButton_Update") : settingsClick("pushButton_DataBackup");
+            auto *bar =
+                update ? w<QProgressBar>("progressBar") : m_settings->findChild<QProgressBar *>();
+            WAIT(bar->isVisible() && m_device->isBusy());
+            m_window->showMessage(QStringLiteral("Title"), QStringLiteral("Text"));
+            plug(false);
+            WAIT(!m_device->isBusy() && page() == w("page_Unconnected"));
+            QVERIFY(!m_settings->isVisible() && !msg().startsWith("Title")); // an error may follow
+            m_adapter->setReportDelay(us(0));
+            answerQuestions(false);
+            plug(true);
+            waitConnected();
+            QTest::qWait(100);
+            QVERIFY(controlsUsable() && m_settings->isEnabled() && bar->isHidden());
+            QCOMPARE(m_settings->findChild<QProgressBar *>()->maximum(), 0);
+            cleanup();
+        }
     }
 
     // The demo's pieces started as its main() starts them: the window finds the simulated

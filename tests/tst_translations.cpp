@@ -15,41 +15,53 @@ QString read(const QString &path)
 const QDir kSources(QStringLiteral(HALVERN_SOURCE_DIR));
 
 // Context and source of every text looked up: tr() in each window class (in the context of
-// the class the file defines), the forms' texts and the notices the start-up translates.
+// the class the file defines), the texts marked for a context of their own (the window's
+// table of device errors, the notices the start-up translates) and the forms' texts.
 QList<QPair<QByteArray, QString>> textsTheCodeTranslates()
 {
     QList<QPair<QByteArray, QString>> texts;
     const QRegularExpression member(
         QStringLiteral("^[A-Za-z][^;{}\\n]*?\\b([A-Z]\\w*)::~?[a-z]\\w*\\("),
         QRegularExpression::MultilineOption);
-    // tr( followed by one or more adjacent string literals, which the compiler joins.
-    const QRegularExpression trCall(
-        QStringLiteral("\\btr\\(\\s*((?:\"(?:[^\"\\\\]|\\\\.)*\"\\s*)+)[,)]"));
+    // One or more adjacent string literals, which the compiler joins.
+    const QString literals = QStringLiteral("((?:\"(?:[^\"\\\\]|\\\\.)*\"\\s*)+)[,)]");
+    const QRegularExpression trCall(QStringLiteral("\\btr\\(\\s*") + literals);
+    const QRegularExpression inContext(
+        QStringLiteral("\\b(?:translate|QT_TRANSLATE_NOOP)\\(\\s*\"(\\w+)\",\\s*") + literals);
     const QRegularExpression literal(QStringLiteral("\"((?:[^\"\\\\]|\\\\.)*)\""));
-    const QRegularExpression translate(
-        QStringLiteral("translate\\(\\s*\"(\\w+)\",\\s*\"((?:[^\"\\\\]|\\\\.)*)\""));
+    const auto joined = [&literal](const QString &found) {
+        QString text;
+        for (auto part = literal.globalMatch(found); part.hasNext();)
+            text += part.next().captured(1).replace(QStringLiteral("\\\""), QStringLiteral("\""));
+        return text;
+    };
     // A form's context is its class; its texts are the strings not marked untranslatable.
     const QRegularExpression formClass(QStringLiteral("<class>(\\w+)</class>"));
     const QRegularExpression formText(QStringLiteral("<string>([^<]+)</string>"));
     const QDir ui(kSources.filePath("ui"));
+    QStringList code{kSources.filePath("app/ToolMain.cpp")};
     for (const QString &name : ui.entryList({"*.cpp", "*.ui"}, QDir::Files)) {
-        const QString code = read(ui.filePath(name));
-        const bool form = name.endsWith(".ui");
-        const QByteArray context = (form ? formClass : member).match(code).captured(1).toLatin1();
-        for (auto it = (form ? formText : trCall).globalMatch(code); it.hasNext();) {
-            const QString found = it.next().captured(1);
-            QString text = form ? found : QString(); // literals join as the compiler joins them
-            for (auto part = literal.globalMatch(form ? QString() : found); part.hasNext();)
-                text +=
-                    part.next().captured(1).replace(QStringLiteral("\\\""), QStringLiteral("\""));
-            texts.append(
-                {context, text.replace("&amp;", "&").replace("&lt;", "<").replace("&gt;", ">")});
+        const QString text = read(ui.filePath(name));
+        if (name.endsWith(".cpp")) {
+            code << ui.filePath(name);
+            const QByteArray context = member.match(text).captured(1).toLatin1();
+            for (auto it = trCall.globalMatch(text); it.hasNext();)
+                texts.append({context, joined(it.next().captured(1))});
+            continue;
         }
+        const QByteArray context = formClass.match(text).captured(1).toLatin1();
+        for (auto it = formText.globalMatch(text); it.hasNext();)
+            texts.append({context, it.next()
+                                       .captured(1)
+                                       .replace("&amp;", "&")
+                                       .replace("&lt;", "<")
+                                       .replace("&gt;", ">")});
     }
-    for (auto it = translate.globalMatch(read(kSources.filePath("app/ToolMain.cpp")));
-         it.hasNext();) {
-        const auto match = it.next();
-        texts.append({match.captured(1).toLatin1(), match.captured(2)});
+    for (const QString &path : code) {
+        for (auto it = inContext.globalMatch(read(path)); it.hasNext();) {
+            const auto match = it.next();
+            texts.append({match.captured(1).toLatin1(), joined(match.captured(2))});
+        }
     }
     return texts;
 }
