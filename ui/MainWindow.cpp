@@ -250,6 +250,7 @@ void MainWindow::onDeviceConnectStatusChanged(bool connected, DeviceFlash::Halve
         disconnect(m_recoveryWait);
         m_layoutChange = 0;
         m_operation = Operation::None;
+        m_lineBeforeCopy.reset();
         m_progressFrame->stop();
         return;
     }
@@ -310,6 +311,7 @@ void MainWindow::onDeviceError(DeviceFlash::DeviceError error)
     m_progressFrame->stop();
     m_ui->progressBar->hide();
     m_operation = Operation::None;
+    m_lineBeforeCopy.reset();
 
     if (error == DeviceFlash::DeviceError_HardwareFailure) {
         // Its own dialog, so no later message can replace it before the user has read it.

@@ -94,6 +94,7 @@ private:
     // Automatic safety copies (MainWindowSafetyCopies.cpp).
     void initSafetyCopies();
     void onSafetyCopyProgressChanged(qlonglong current, qlonglong total);
+    void endCopyStage();
     QList<SafetyCopies::Copy> safetyCopies() const;
     void refreshSafetyCopies();
     std::optional<DeviceFlash::SafetyCopy> loadSafetyCopy(const SafetyCopies::Copy &copy);
@@ -142,7 +143,8 @@ private:
     std::optional<DeviceFlash::SafetyCopy> m_pendingRecovery;
     QString m_pendingRecoveryVersion;
     QMetaObject::Connection m_recoveryWait; // a recovery waiting for the adapter to be idle
-    QString m_lineBeforeCopy;               // the version line a copy stage replaces for its run
+    // The version line a copy stage replaces, while the stage is shown.
+    std::optional<QString> m_lineBeforeCopy;
     // An update across the flash layout runs: 1 going up (settings brought back), -1 going
     // down (factory settings, the copy kept), 0 none.
     int m_layoutChange = 0;

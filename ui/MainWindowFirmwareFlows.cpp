@@ -190,8 +190,7 @@ void MainWindow::onFirmwareDownloadProgress(qlonglong received, qlonglong total)
 void MainWindow::onFlashProgressChanged(qlonglong current, qlonglong total)
 {
     // A copy stage that shares the bar with the stages after it hands the line back here.
-    if (m_ui->label_CurrentVersion->text() == tr("Keeping a copy of the settings..."))
-        m_ui->label_CurrentVersion->setText(m_lineBeforeCopy);
+    endCopyStage();
     if (current != total) {
         // One report per 52-byte chunk, hundreds a second: the bar follows once a frame.
         m_pendingProgress = {current, total};

@@ -53,17 +53,26 @@ void MainWindow::initSafetyCopies()
 void MainWindow::onSafetyCopyProgressChanged(qlonglong current, qlonglong total)
 {
     // Its own text while it runs; the operation's own line comes back after it.
-    const QString stage = tr("Keeping a copy of the settings...");
-    QLabel *line = m_ui->label_CurrentVersion;
-    if (line->text() != stage)
-        m_lineBeforeCopy = line->text();
-    line->setText(current < total ? stage : m_lineBeforeCopy);
+    if (current < total) {
+        if (!m_lineBeforeCopy)
+            m_lineBeforeCopy = m_ui->label_CurrentVersion->text();
+        m_ui->label_CurrentVersion->setText(tr("Keeping a copy of the settings..."));
+    } else {
+        endCopyStage();
+    }
     if (m_settingsDialog->isVisible()) {
         m_settingsDialog->setProgress(current, total);
         return;
     }
     // Hidden at the end of its stage; the operation's own progress shows it again.
     onProgressChanged(current, total);
+}
+
+void MainWindow::endCopyStage()
+{
+    if (m_lineBeforeCopy)
+        m_ui->label_CurrentVersion->setText(*m_lineBeforeCopy);
+    m_lineBeforeCopy.reset();
 }
 
 QList<SafetyCopies::Copy> MainWindow::safetyCopies() const
