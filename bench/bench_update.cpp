@@ -43,13 +43,16 @@ void resetPeak()
 double updateOnce(sim::SimAdapter &adapter, const QString &path, int &writeFrames)
 {
     DeviceFlash device;
-    if (!device.open(0x0E3A, 0xB372))
-        qFatal("no simulated adapter");
     QEventLoop loop;
     QObject::connect(&device, &DeviceFlash::isBusyChanged, &loop, [&loop](bool busy) {
         if (!busy)
             loop.quit();
     });
+    // An update needs the configuration block that the connection reads first.
+    device.connected();
+    loop.exec();
+    if (!device.isConnected())
+        qFatal("no simulated adapter");
     QObject::connect(&device, &DeviceFlash::error, &loop,
                      [](DeviceFlash::DeviceError e) { qFatal("update failed: %d", int(e)); });
     adapter.clearCommands();
@@ -99,7 +102,7 @@ int main(int argc, char *argv[])
     qSetMessagePattern(QStringLiteral("%{if-critical}%{message}%{endif}"));
     QTemporaryDir dir;
     const QString path = writeBenchFirmware(QDir(dir.path()));
-    const QByteArray firmware = sim::applicationImage(kFirmwareSize, 11);
+    const QByteArray firmware = benchFirmware();
 
     sim::FirmwareSetup setup;
     auto adapter = plugAdapter(setup);
