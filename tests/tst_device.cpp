@@ -1,6 +1,5 @@
 // The device suites, end to end against the simulated adapter. One executable: each CTest test
 // runs one suite, named by the first argument.
-#include "device/ConfigImage.h"
 #include "device/DeviceChange.h"
 #include "device/DeviceChangeSource.h"
 #include "device/FlashImage.h"
@@ -52,21 +51,6 @@ QByteArray flash(const std::shared_ptr<SimAdapter> &adapter)
     return adapter->peek(0x08000000, 0x100000);
 }
 
-// Where two images part, as the failure message; empty when they are equal.
-QString firstDifference(const QByteArray &actual, const QByteArray &expected)
-{
-    if (actual == expected)
-        return {};
-    int i = 0;
-    while (i < actual.size() && i < expected.size() && actual[i] == expected[i])
-        ++i;
-    return QStringLiteral("at 0x%1: %2 instead of %3 (sizes %4, %5)")
-        .arg(i, 0, 16)
-        .arg(QString(actual.mid(i, 8).toHex()), QString(expected.mid(i, 8).toHex()))
-        .arg(actual.size())
-        .arg(expected.size());
-}
-
 quint16 u16(const QByteArray &bytes, int position)
 {
     return qFromLittleEndian<quint16>(bytes.constData() + position);
@@ -83,6 +67,48 @@ QByteArray command(quint32 code, quint32 address, quint32 length, const QByteArr
     return Protocol::frameToReport(Protocol::makeFrame(code, address, length, padded.constData()));
 }
 
+// The signals of one task: busy, what it reported, idle again.
+QStringList task(const QStringList &reported)
+{
+    return QStringList{"isBusyChanged(true)"} + reported + QStringList{"isBusyChanged(false)"};
+}
+
+// Starts one of the operations that erase the configuration, or a backup.
+void start(DeviceFlash &device, const QString &operation, const QString &firmware = {})
+{
+    QByteArray image = sim::configImage(setupFor("5.6.1"));
+    if (operation == "update")
+        device.updateFirmware(firmware, "5.6.7");
+    else if (operation == "boot mode")
+        device.selectBootMode(1);
+    else if (operation == "factory")
+        device.restoreFactorySettings(firmware, "5.6.3");
+    else if (operation == "restore")
+        device.dataRestore(image, "5.6.1");
+    else
+        device.dataBackup();
+}
+
+struct Plugged
+{
+    std::shared_ptr<SimAdapter> adapter;
+    QByteArray before = flash(adapter);
+};
+
+// An adapter set up as told and plugged in, and a session connected to it unless told otherwise:
+// the flash as it was before, the commands and log lines of the connection left out.
+struct Bench : Plugged, Session
+{
+    explicit Bench(const sim::FirmwareSetup &setup = setupFor("5.6.3"), bool connect = true)
+        : Plugged{plugAdapter(setup)}
+        , Session(connect)
+    {
+        adapter->clearCommands();
+    }
+    bool untouched() const { return flash(adapter) == before; }
+    LogCapture lines;
+};
+
 } // namespace
 
 // The simulator's own behaviour that the product suites rely on but never see directly.
@@ -90,7 +116,7 @@ class tst_Simulator : public QObject
 {
     Q_OBJECT
 
-    // One raw exchange at the hidapi boundary: the reply's code, or what hid_read returned.
+    // One raw exchange at the hidapi boundary: the reply, and what hid_read returned.
     QByteArray exchange(const QByteArray &frame, int *count = nullptr)
     {
         uchar reply[64] = {};
@@ -179,23 +205,23 @@ private slots:
         QCOMPARE(hid.write(QByteArray(65, '\0')), -1);
     }
     // The unplug path closes the handle on the GUI thread while a pool thread waits for a
-    // reply: the wait must end as a failure, without touching a freed handle.
+    // reply: the wait must end as a failure of the link, not of the time-out, without touching a
+    // freed handle.
     void closeDuringRead()
     {
         m_adapter->armFault(Fault::DropReply, 1, true);
+        LogCapture lines;
         std::atomic<bool> result{true};
         std::thread reader([this, &result] { // a plain thread, visible to race checkers
             m_device.writeCMDData(Protocol::makeFrame(0x56, kConfig, 4));
             CommandFrame reply{};
             result = m_device.readCMDData(reply, 10000);
         });
-        QTest::qWait(100);
+        QTRY_COMPARE(m_adapter->exchangeCount(), 1);
         SimBus::instance().unplug(m_adapter);
-        QElapsedTimer timer;
-        timer.start();
         reader.join();
         QVERIFY(!result);
-        QVERIFY2(timer.elapsed() < 5000, "the wait did not end with the unplug");
+        QCOMPARE(lines.lines(), QStringList{"readCMDData read error !!!"});
     }
     // A memory read goes in 52-byte chunks and stops at the first reply that does not echo its
     // command, leaving the rest of the destination untouched.
@@ -221,7 +247,7 @@ private slots:
         const int read = fault < 0 ? 150 : 52;
         QCOMPARE(destination, m_adapter->peek(kConfig, read) + QByteArray(150 - read, '\x77'));
         QCOMPARE(progress.size(), fault < 0 ? 3 : 1);
-        QCOMPARE(progress.last().at(0).toLongLong(), read == 52 ? 52 : 150);
+        QCOMPARE(progress.last().at(0).toLongLong(), read);
         QCOMPARE(progress.last().at(1).toLongLong(), 150);
         QCOMPARE(progress.last().at(2).value<char *>(), destination.data());
         const auto commands = m_adapter->commands();
@@ -317,16 +343,15 @@ private slots:
         QCOMPARE(s.device.isConnected(), productId != 0);
         QCOMPARE(int(s.device.device()), productId ? productId : 0xB374);
         if (!productId) {
-            QCOMPARE(s.log.entries(), (QStringList{"isBusyChanged(true)", "isBusyChanged(false)"}));
+            QCOMPARE(s.log.entries(), task({}));
             QCOMPARE(lines.count("DeviceFlash open try onec more..."), 2);
             return;
         }
         const QString v = "versionChanged(" + version + ")";
         QCOMPARE(s.log.entries(),
-                 (QStringList{"isBusyChanged(true)", v, "settingChanged()",
-                              "deviceRunStateChanged(DeviceStatus_Config)", v, "settingChanged()",
-                              QString("deviceConnectStatusChanged(true,%1)").arg(productId, 0, 16),
-                              "isBusyChanged(false)"}));
+                 task({v, "settingChanged()", "deviceRunStateChanged(DeviceStatus_Config)", v,
+                       "settingChanged()",
+                       QString("deviceConnectStatusChanged(true,%1)").arg(productId, 0, 16)}));
         QCOMPARE(s.device.configLayout() == VersionRules::ConfigLayout::V2, version == "5.6.3");
         QVERIFY(lines.contains("Device open! -- "));
         QVERIFY(lines.contains("m_strVersion: " + version));
@@ -339,27 +364,23 @@ private slots:
     void brokenAdapter_data()
     {
         QTest::addColumn<int>("damage");
-        QTest::addColumn<QStringList>(
-            "tail"); // the signals after the run state, before the connect
-        const QString lost = "error(DeviceError_ConfigurationLost)";
-        QTest::newRow("hardware block") << 0 << QStringList{"error(DeviceError_HardwareFailure)"};
-        QTest::newRow("block A marker")
-            << 1 << QStringList{"versionChanged(5.6.3)", lost, "settingChanged()"};
-        QTest::newRow("block B marker")
-            << 2 << QStringList{"versionChanged(5.6.3)", lost, "settingChanged()"};
-        QTest::newRow("block A too long")
-            << 5 << QStringList{"versionChanged(5.6.3)", lost, "settingChanged()"};
+        QTest::addColumn<QString>("tail"); // the signals after the run state, before the connect
+        const QString lost =
+            "versionChanged(5.6.3) error(DeviceError_ConfigurationLost) settingChanged()";
+        QTest::newRow("hardware block") << 0 << QString("error(DeviceError_HardwareFailure)");
+        QTest::newRow("block A marker") << 1 << lost;
+        QTest::newRow("block B marker") << 2 << lost;
+        QTest::newRow("block A too long") << 5 << lost;
         QTest::newRow("application marker")
             << 3
-            << QStringList{"versionChanged(5.6.3)", "settingChanged()",
-                           "error(DeviceError_FirmwareLost)"};
+            << QString("versionChanged(5.6.3) settingChanged() error(DeviceError_FirmwareLost)");
         QTest::newRow("configuration block")
-            << 4 << QStringList{"settingChanged()", "error(DeviceError_FirmwareLost)"};
+            << 4 << QString("settingChanged() error(DeviceError_FirmwareLost)");
     }
     void brokenAdapter()
     {
         QFETCH(int, damage);
-        QFETCH(QStringList, tail);
+        QFETCH(QString, tail);
         const sim::FirmwareSetup setup = setupFor("5.6.3");
         auto adapter = plugAdapter(setup);
         const std::function<void()> breakers[] = {
@@ -377,9 +398,8 @@ private slots:
         const QStringList entries = s.log.entries();
         const int start = entries.indexOf("deviceRunStateChanged(DeviceStatus_Config)") + 1;
         QVERIFY(start > 0);
-        tail << "deviceConnectStatusChanged(true,b372)"
-             << "isBusyChanged(false)";
-        QCOMPARE(entries.mid(start), tail);
+        QCOMPARE(entries.mid(start).join(' '),
+                 tail + " deviceConnectStatusChanged(true,b372) isBusyChanged(false)");
         QCOMPARE(lines.contains("firmware_info : 0 55"), damage == 4);
         QCOMPARE(lines.contains("Firmware lost!"), damage == 3 || damage == 4);
         if (damage == 5)
@@ -415,56 +435,44 @@ private slots:
         QVERIFY(blocked.constLast().at(1).toString().contains(detail));
     }
     // A connection whose reads were cut leaves nothing to build sector 1 from, or no serial to
-    // bind a backup to: each operation that needs them is refused with nothing erased, and
-    // works after a clean read.
+    // bind a backup to: each operation that needs them is refused with nothing erased (the
+    // window re-reads its settings after every refusal that touched them), and works after a
+    // clean read.
     void unreadAdapterRefusesChanges_data()
     {
         QTest::addColumn<int>("exchange"); // 1-316 version, 318 hardware, 326+ block
         QTest::addColumn<QString>("operation");
-        for (const char *operation : {"update", "boot mode", "restore"})
-            QTest::addRow("block cut, %s", operation) << 400 << QString(operation);
-        QTest::addRow("hardware information cut, backup") << 319 << QStringLiteral("backup");
+        QTest::addColumn<QStringList>("refusal");
+        const QString unread = "error(DeviceError_AdapterUnread)";
+        QTest::newRow("block cut, update")
+            << 400 << "update" << QStringList{unread, "settingChanged()"};
+        QTest::newRow("block cut, boot mode")
+            << 400 << "boot mode" << QStringList{unread, "settingChanged()"};
+        QTest::newRow("block cut, restore")
+            << 400 << "restore" << QStringList{unread, "settingChanged()", "settingChanged()"};
+        QTest::newRow("hardware information cut, backup") << 319 << "backup" << QStringList{unread};
     }
     void unreadAdapterRefusesChanges()
     {
         QFETCH(int, exchange);
         QFETCH(QString, operation);
-        auto adapter = plugAdapter(setupFor("5.6.3"));
-        adapter->armFault(Fault::WrongEchoAddress, exchange);
-        Session s(false);
-        s.run([&] { s.device.connected(); });
-        QVERIFY(s.device.isConnected());
-        QCOMPARE(s.errors(), QStringList{"error(DeviceError_AdapterUnread)"});
-        QCOMPARE(s.device.serialNumber().isEmpty(), operation == "backup");
+        QFETCH(QStringList, refusal);
+        Bench b(setupFor("5.6.3"), false);
+        b.adapter->armFault(Fault::WrongEchoAddress, exchange);
+        b.run([&] { b.device.connected(); });
+        QVERIFY(b.device.isConnected());
+        QCOMPARE(b.errors(), QStringList{"error(DeviceError_AdapterUnread)"});
+        QCOMPARE(b.device.serialNumber().isEmpty(), operation == "backup");
         QTemporaryDir dir;
         const QString firmware = writeFile(dir, "f.hfw", sim::applicationImage(30000, 3));
-        sim::FirmwareSetup source = setupFor("5.6.3");
-        source.bootMode = 4;
-        QByteArray image = sim::configImage(source);
-        const auto start = [&] {
-            if (operation == "update")
-                s.device.updateFirmware(firmware, "5.7.0");
-            else if (operation == "boot mode")
-                s.device.selectBootMode(5);
-            else if (operation == "restore")
-                s.device.dataRestore(image, "5.6.3");
-            else
-                s.device.dataBackup();
-        };
-        const QByteArray before = flash(adapter);
-        s.run(start);
-        // The window re-reads its settings after every refusal that touched them.
-        QCOMPARE(s.log.count("settingChanged()"), operation == "restore"  ? 2
-                                                  : operation == "backup" ? 0
-                                                                          : 1);
-        QCOMPARE(s.errors(), QStringList{"error(DeviceError_AdapterUnread)"});
-        QCOMPARE(flash(adapter), before);
-        QVERIFY(s.log.entries().filter("dataBackupProgressChanged").isEmpty());
-        s.run([&] { s.device.connected(); }); // a clean read, as after plugging it in again
-        s.run(start);
-        QCOMPARE(s.errors(), QStringList{});
-        QVERIFY(operation == "backup" ? progressOf(s.log, "dataBackupProgressChanged").complete()
-                                      : flash(adapter) != before);
+        b.run([&] { start(b.device, operation, firmware); });
+        QCOMPARE(b.log.entries(), task(refusal));
+        QVERIFY(b.untouched());
+        b.run([&] { b.device.connected(); }); // a clean read, as after plugging it in again
+        b.run([&] { start(b.device, operation, firmware); });
+        QCOMPARE(b.errors(), QStringList{});
+        QVERIFY(operation == "backup" ? progressOf(b.log, "dataBackupProgressChanged").complete()
+                                      : !b.untouched());
     }
     // The open retry's handler runs on this thread; destroying the session while a task waits
     // for it must neither deadlock nor leave the task with a dead object.
@@ -472,8 +480,7 @@ private slots:
     {
         auto device = std::make_unique<DeviceFlash>();
         device->connected();
-        QTRY_VERIFY(device->isBusy());
-        QTest::qWait(100);
+        QTRY_COMPARE(SimBus::instance().openAttempts(0xB372), 1);
         device.reset();
         QCOMPARE(SimBus::instance().openAttempts(0xB372), 1);
         QCOMPARE(SimBus::instance().openAttempts(0xB373), 0);
@@ -529,16 +536,6 @@ class tst_DeviceWatch : public QObject
     TestSource *m_source = nullptr;
     using Event = DeviceChange::Event;
 
-    // Connects the session to a plugged adapter and returns it, its log cleared.
-    std::shared_ptr<SimAdapter> connected(DeviceSignalLog &log)
-    {
-        auto adapter = plugAdapter();
-        m_device->connected();
-        settle(log);
-        log.clear();
-        return adapter;
-    }
-
 private slots:
     void init()
     {
@@ -549,6 +546,21 @@ private slots:
         m_device->addDeviceChangeSource(m_source);
     }
     void cleanup() { m_device.reset(); }
+    // A udev event names the adapter as Windows would, read from PRODUCT alone.
+    void udevEvents()
+    {
+        const QMap<QString, QString> device{{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_device"}};
+        QMap<QString, QString> adapter = device;
+        adapter.insert("PRODUCT", "e3a/b372");
+        const auto added = DeviceChanges::fromUdev("add", adapter);
+        QVERIFY(added && added->event == Event::Arrival);
+        QCOMPARE(added->name,
+                 R"(\\?\USB#VID_0E3A&PID_B372##{A5DCBF10-6530-11D2-901F-00C04FB951ED})");
+        QCOMPARE(DeviceChanges::fromUdev("remove", adapter)->event, Event::RemoveComplete);
+        QVERIFY(!DeviceChanges::fromUdev("bind", adapter));
+        adapter.insert("DEVTYPE", "usb_interface");
+        QVERIFY(!DeviceChanges::fromUdev("add", adapter));
+    }
     void windowsRecords_data()
     {
         QTest::addColumn<quint32>("message");
@@ -570,21 +582,6 @@ private slots:
         QTest::newRow("nodes changed") << 0x0219u << quint64(7) << QByteArray() << "2 2 0 ";
         QTest::newRow("truncated") << 0x0219u << quint64(0x8000) << QByteArray(5, 5) << "0 2 0 ";
         QTest::newRow("other message") << 0x0201u << quint64(0x8000) << adapter << "";
-    }
-    // A udev event names the adapter as Windows would, read from PRODUCT alone.
-    void udevEvents()
-    {
-        const QMap<QString, QString> device{{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_device"}};
-        QMap<QString, QString> adapter = device;
-        adapter.insert("PRODUCT", "e3a/b372");
-        const auto added = DeviceChanges::fromUdev("add", adapter);
-        QVERIFY(added && added->event == Event::Arrival);
-        QCOMPARE(added->name,
-                 R"(\\?\USB#VID_0E3A&PID_B372##{A5DCBF10-6530-11D2-901F-00C04FB951ED})");
-        QCOMPARE(DeviceChanges::fromUdev("remove", adapter)->event, Event::RemoveComplete);
-        QVERIFY(!DeviceChanges::fromUdev("bind", adapter));
-        adapter.insert("DEVTYPE", "usb_interface");
-        QVERIFY(!DeviceChanges::fromUdev("add", adapter));
     }
     void windowsRecords()
     {
@@ -608,9 +605,9 @@ private slots:
         m_source->send(Event::Arrival);
         QVERIFY(settle(log));
         QCOMPARE(log.entries(),
-                 (QStringList{"isBusyChanged(true)", "deviceRunStateChanged(DeviceStatus_Config)",
-                              "versionChanged(5.6.0)", "settingChanged()", "settingChanged()",
-                              "deviceConnectStatusChanged(true,b372)", "isBusyChanged(false)"}));
+                 task({"deviceRunStateChanged(DeviceStatus_Config)", "versionChanged(5.6.0)",
+                       "settingChanged()", "settingChanged()",
+                       "deviceConnectStatusChanged(true,b372)"}));
         m_source->send(Event::Arrival); // a second arrival of the open adapter changes nothing
         QTest::qWait(50);
         QCOMPARE(SimBus::instance().totalOpenAttempts(), 1);
@@ -650,7 +647,8 @@ private slots:
     void removalDuringUpdate()
     {
         DeviceSignalLog log(m_device.get());
-        auto adapter = connected(log);
+        auto adapter = plugAdapter();
+        connectNow(*m_device, log);
         QTemporaryDir dir;
         adapter->setReportDelay(std::chrono::microseconds(200));
         m_device->updateFirmware(writeFile(dir, "f.hfw", sim::applicationImage(200000)), "5.6.1");
@@ -662,9 +660,8 @@ private slots:
         QVERIFY(m_device->isBusy());
         SimBus::instance().unplug(adapter);
         QVERIFY(settle(log));
-        QCOMPARE(log.entries().filter(QRegularExpression("^(?!.*Progress)")),
-                 (QStringList{"isBusyChanged(true)", "deviceConnectStatusChanged(false,b372)",
-                              "error(DeviceError_WriteFlashFailure)", "isBusyChanged(false)"}));
+        QCOMPARE(log.entries(), task({"deviceConnectStatusChanged(false,b372)",
+                                      "error(DeviceError_WriteFlashFailure)"}));
     }
     void removalDuringOpenRetry()
     {
@@ -708,17 +705,13 @@ private slots:
         QFETCH(int, size);
         const bool v2 = from == "5.6.3";
         const sim::FirmwareSetup setup = setupFor(from, v2 ? QByteArray(300, 'M') : QByteArray());
-        auto adapter = plugAdapter(setup);
-        const QByteArray before = flash(adapter);
-        Session s;
+        Bench b(setup);
         const QByteArray firmware = sim::applicationImage(size, 7);
-        s.run([&] { s.device.updateFirmware(writeFile(m_dir, "u.hfw", firmware), target); });
-        const Progress progress = progressOf(s.log, "write2FlashProgressChanged");
+        b.run([&] { b.device.updateFirmware(writeFile(m_dir, "u.hfw", firmware), target); });
+        const Progress progress = progressOf(b.log, "write2FlashProgressChanged");
         QVERIFY(progress.ordered && progress.complete());
         QCOMPARE(progress.total, 16384 + size + 2);
-        QCOMPARE(s.log.entries().filter(QRegularExpression("^(?!.*Progress)")),
-                 (QStringList{"isBusyChanged(true)", "versionChanged(" + target + ")",
-                              "settingChanged()", "isBusyChanged(false)"}));
+        QCOMPARE(b.events(), task({"versionChanged(" + target + ")", "settingChanged()"}));
         // The old block, migrated for the old version and stamped for the new one; the
         // application behind it; the data blocks (and the V2 macros) as they were.
         const auto layout = v2 ? VersionRules::ConfigLayout::V2 : VersionRules::ConfigLayout::V1;
@@ -727,12 +720,12 @@ private slots:
         config = FlashImages::stampConfigBlock(config, layout, quint32(size),
                                                FlashImages::versionBytes(target.split('.')));
         const int app = v2 ? 0x40000 : 0x20000;
-        QByteArray expected = before;
+        QByteArray expected = b.before;
         expected.replace(0x4000, 16384, config);
         expected.replace(app, size + 2, firmware + "\x55\xAA");
-        QCOMPARE(flash(adapter).left(app + size + 2), expected.left(app + size + 2));
-        QCOMPARE(adapter->erasedSectorCount(2) + adapter->erasedSectorCount(3) +
-                     adapter->erasedSectorCount(4),
+        QCOMPARE(flash(b.adapter).left(app + size + 2), expected.left(app + size + 2));
+        QCOMPARE(b.adapter->erasedSectorCount(2) + b.adapter->erasedSectorCount(3) +
+                     b.adapter->erasedSectorCount(4),
                  0);
         QCOMPARE(freshRead(), target + (v2 ? " V2" : " V1"));
     }
@@ -754,7 +747,7 @@ private slots:
         const QByteArray firmware = sim::applicationImage(120000, 3);
         s.run(
             [&] { s.device.restoreFactorySettings(writeFile(m_dir, "f.hfw", firmware), target); });
-        QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
+        QCOMPARE(s.errors(), QStringList());
         const auto layout = v2 ? VersionRules::ConfigLayout::V2 : VersionRules::ConfigLayout::V1;
         auto image = FlashImages::makeImage();
         FlashImages::buildFactoryImage(*image, firmware, layout,
@@ -773,7 +766,7 @@ private slots:
             expected.replace(at, end - at,
                              bytes + QByteArray(end - at - int(bytes.size()), char(0xFF)));
         }
-        QCOMPARE(firstDifference(flash(adapter).left(end), expected.left(end)), QString());
+        QCOMPARE(flash(adapter).left(end), expected.left(end));
         QCOMPARE(freshRead(), target + (v2 ? " V2" : " V1"));
     }
     void refusedBeforeErasing_data()
@@ -783,28 +776,27 @@ private slots:
         QTest::addColumn<QString>("version");
         QTest::addColumn<QString>("error");
         QTest::addColumn<QString>("logLine");
-        const QString empty = "error(DeviceError_FirmwareDataEmpty)";
-        const QString large = "error(DeviceError_FirmwareTooLarge)";
-        QTest::newRow("empty file") << false << QString("empty") << QString("5.6.0") << empty
-                                    << QString("updateFirmware Error! firmware_data.isEmpty true");
-        QTest::newRow("missing file") << false << QString("missing") << QString("5.6.0") << empty
-                                      << QString("getFirmwareData is Empty!");
-        QTest::newRow("factory, empty file")
-            << true << QString("empty") << QString("5.6.0") << empty
-            << QString("restoreFactorySettings Error! firmware_data.isEmpty true");
-        QTest::newRow("too large for V2") << false << QString("786431") << QString("5.6.0") << large
-                                          << QString("firmware too large:");
-        QTest::newRow("3 GiB, measured, not read") << false << QString("sparse") << QString("5.6.0")
-                                                   << large << QString("firmware too large:");
-        QTest::newRow("endless device") << false << QString("/dev/zero") << QString("5.6.0")
-                                        << empty << QString("getFirmwareData is Empty!");
-        QTest::newRow("too large for V1") << true << QString("262143") << QString("5.4.0") << large
-                                          << QString("firmware too large:");
-        QTest::newRow("two-part version") << false << QString("1000") << QString("5.6") << QString()
-                                          << "updateFirmware Error! firmware_data.isEmpty false "
-                                             "Device.isOpen true firmware_version.size is 3 false";
-        QTest::newRow("four-part version") << true << QString("1000") << QString("5.6.1.2")
-                                           << QString() << QString("restoreFactorySettings Error!");
+        const auto row = [](const char *name, bool factory, const char *file, const char *version,
+                            const char *error, const char *logLine) {
+            QTest::newRow(name) << factory << QString(file) << QString(version)
+                                << (*error ? QString("error(DeviceError_%1)").arg(error) : "")
+                                << QString(logLine);
+        };
+        const char *empty = "FirmwareDataEmpty";
+        const char *large = "FirmwareTooLarge";
+        row("empty file", false, "empty", "5.6.0", empty,
+            "updateFirmware Error! firmware_data.isEmpty true");
+        row("missing file", false, "missing", "5.6.0", empty, "getFirmwareData is Empty!");
+        row("factory, empty file", true, "empty", "5.6.0", empty,
+            "restoreFactorySettings Error! firmware_data.isEmpty true");
+        row("too large for V2", false, "786431", "5.6.0", large, "firmware too large:");
+        row("3 GiB, measured, not read", false, "sparse", "5.6.0", large, "firmware too large:");
+        row("endless device", false, "/dev/zero", "5.6.0", empty, "getFirmwareData is Empty!");
+        row("too large for V1", true, "262143", "5.4.0", large, "firmware too large:");
+        row("two-part version", false, "1000", "5.6", "",
+            "updateFirmware Error! firmware_data.isEmpty false Device.isOpen true "
+            "firmware_version.size is 3 false");
+        row("four-part version", true, "1000", "5.6.1.2", "", "restoreFactorySettings Error!");
     }
     void refusedBeforeErasing()
     {
@@ -813,10 +805,7 @@ private slots:
         QFETCH(QString, version);
         QFETCH(QString, error);
         QFETCH(QString, logLine);
-        auto adapter = plugAdapter(setupFor("5.6.3"));
-        const QByteArray before = flash(adapter);
-        Session s;
-        adapter->clearCommands();
+        Bench b;
         QString path = file.startsWith('/') ? file : m_dir.filePath("missing.hfw");
         if (file == "empty" || file == "sparse")
             path = writeFile(m_dir, file, {});
@@ -824,18 +813,17 @@ private slots:
             QVERIFY(QFile::resize(path, 3LL << 30));
         if (file.toInt() > 0)
             path = writeFile(m_dir, file, QByteArray(file.toInt(), 'F'));
-        LogCapture lines;
-        s.run([&] {
-            factory ? s.device.restoreFactorySettings(path, version)
-                    : s.device.updateFirmware(path, version);
+        b.run([&] {
+            factory ? b.device.restoreFactorySettings(path, version)
+                    : b.device.updateFirmware(path, version);
         });
-        QCOMPARE(s.errors(), error.isEmpty() ? QStringList() : QStringList{error});
-        QVERIFY2(lines.contains(logLine), qPrintable(lines.lines().join('\n')));
-        QCOMPARE(flash(adapter), before);
+        QCOMPARE(b.errors(), error.isEmpty() ? QStringList() : QStringList{error});
+        QVERIFY2(b.lines.contains(logLine), qPrintable(b.lines.lines().join('\n')));
+        QVERIFY(b.untouched());
         // Nothing was erased or written; only the factory restore re-reads the version.
-        for (const auto &command : adapter->commands())
+        for (const auto &command : b.adapter->commands())
             QCOMPARE(command.code, 0x56u);
-        QCOMPARE(adapter->commands().size(), factory ? 316 : 0);
+        QCOMPARE(b.adapter->commands().size(), factory ? 316 : 0);
     }
     void failuresDuringProgramming_data()
     {
@@ -856,28 +844,25 @@ private slots:
         QFETCH(int, fault);
         QFETCH(int, exchange);
         QFETCH(QString, logLine);
-        auto adapter = plugAdapter(setupFor("5.6.3"));
-        Session s;
-        LogCapture lines;
-        adapter->clearCommands();
-        adapter->armFault(Fault(fault), exchange);
-        s.run([&] {
-            s.device.updateFirmware(writeFile(m_dir, "p.hfw", sim::applicationImage(60000, 9)),
+        Bench b;
+        b.adapter->armFault(Fault(fault), exchange);
+        b.run([&] {
+            b.device.updateFirmware(writeFile(m_dir, "p.hfw", sim::applicationImage(60000, 9)),
                                     "5.6.4");
         });
         const bool erase = exchange == 1;
-        QCOMPARE(s.errors(), QStringList{erase ? "error(DeviceError_EraseFlashFailure)"
+        QCOMPARE(b.errors(), QStringList{erase ? "error(DeviceError_EraseFlashFailure)"
                                                : "error(DeviceError_WriteFlashFailure)"});
-        QVERIFY(lines.contains(logLine));
-        const Progress progress = progressOf(s.log, "write2FlashProgressChanged");
+        QVERIFY(b.lines.contains(logLine));
+        const Progress progress = progressOf(b.log, "write2FlashProgressChanged");
         QVERIFY(progress.ordered && !progress.complete());
         QVERIFY(progress.steps == 0 || progress.total == 16384 + 60002);
         // Over flash that was not erased nothing is written: only the version re-read follows.
-        const auto commands = adapter->commands();
+        const auto commands = b.adapter->commands();
         for (int i = exchange; erase && i < commands.size(); ++i)
             QCOMPARE(commands[i].code, 0x56u);
         // The error comes before the task lets go of the busy flag.
-        QCOMPARE(s.log.entries().constLast(), QString("isBusyChanged(false)"));
+        QCOMPARE(b.log.entries().constLast(), QString("isBusyChanged(false)"));
     }
     void writeWalksTheSegmentTable()
     {
@@ -958,15 +943,12 @@ private slots:
     void init() { SimBus::instance().reset(); }
     void closedDeviceDoesNothing()
     {
-        auto adapter = plugAdapter(setupFor("5.6.3"));
-        Session s(false); // never opened
-        QByteArray image = sim::configImage(setupFor("5.6.3"));
-        s.device.dataBackup();
-        s.device.dataRestore(image, "5.6.3");
-        s.device.selectBootMode(3);
+        Bench b(setupFor("5.6.3"), false); // never opened
+        for (const char *operation : {"backup", "restore", "boot mode"})
+            start(b.device, operation);
         QTest::qWait(200);
-        QVERIFY(s.log.entries().isEmpty());
-        QCOMPARE(adapter->exchangeCount(), 0);
+        QVERIFY(b.log.entries().isEmpty());
+        QCOMPARE(b.adapter->exchangeCount(), 0);
     }
     void backup_data()
     {
@@ -984,30 +966,26 @@ private slots:
         QFETCH(int, unplugAt);
         const auto setup =
             setupFor(version, length == 0x1C000 ? v1Records() : QByteArray(300, 'M'), 2);
-        auto adapter = plugAdapter(setup);
-        Session s;
-        adapter->clearCommands();
+        Bench b(setup);
         if (unplugAt)
-            adapter->armFault(Fault::Unplug, unplugAt);
-        const QByteArray image = backUp(s.device, s.log);
+            b.adapter->armFault(Fault::Unplug, unplugAt);
+        const QByteArray image = backUp(b.device, b.log);
         const int chunks = unplugAt ? unplugAt - 1 : (length + 51) / 52;
-        const Progress progress = progressOf(s.log, "dataBackupProgressChanged");
+        const Progress progress = progressOf(b.log, "dataBackupProgressChanged");
         QVERIFY(progress.ordered);
         QCOMPARE(progress.steps, chunks);
         QCOMPARE(progress.last, unplugAt ? chunks * 52 : length);
         QCOMPARE(progress.total, length);
-        QCOMPARE(s.log.entries().constLast(), QString("isBusyChanged(false)"));
-        QCOMPARE(s.log.entries().constFirst(), QString("isBusyChanged(true)"));
-        if (unplugAt) { // the receiver never sees a complete image
-            QVERIFY(image.isEmpty());
-            QCOMPARE(s.errors(), QStringList{"error(DeviceError_BackupReadFailure)"});
+        // The receiver never sees an incomplete image.
+        QCOMPARE(image, unplugAt ? QByteArray() : sim::configImage(setup));
+        if (unplugAt) {
+            QCOMPARE(b.events(), task({"error(DeviceError_BackupReadFailure)"}));
             return;
         }
-        QVERIFY(s.errors().isEmpty());
-        QCOMPARE(image, sim::configImage(setup));
-        QCOMPARE(adapter->commands().size(), chunks);
-        QCOMPARE(adapter->commands().constLast().length, quint32(length - (chunks - 1) * 52));
-        QCOMPARE(s.device.transcripts().constLast().operation, QString("backup"));
+        QCOMPARE(b.events(), task({}));
+        QCOMPARE(b.adapter->commands().size(), chunks);
+        QCOMPARE(b.adapter->commands().constLast().length, quint32(length - (chunks - 1) * 52));
+        QCOMPARE(b.device.transcripts().constLast().operation, QString("backup"));
     }
     void restoreV2_data()
     {
@@ -1035,15 +1013,11 @@ private slots:
         QByteArray input = image + QByteArray(extraInput, char(0xEE));
         // The adapter now holds something else: the restore must bring the image back.
         const sim::FirmwareSetup now = setupFor(adapterVersion);
-        auto adapter = plugAdapter(now);
-        const QByteArray before = flash(adapter);
-        Session s;
-        LogCapture lines;
-        s.run([&] { s.device.dataRestore(input, imageVersion); });
-        QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
+        Bench b(now);
+        b.run([&] { b.device.dataRestore(input, imageVersion); });
         // Sector 1 from the image with the adapter's header, the blocks from the image, the
         // macros converted from format 1 when the image's firmware is not compatible.
-        QByteArray expected = before;
+        QByteArray expected = b.before;
         expected.replace(0x4000, 0x3C000, QByteArray(0x3C000, char(0xFF))); // sectors 1 to 5
         QByteArray config = sim::configurationBlock(source);
         expected.replace(0x4000, 16384,
@@ -1056,19 +1030,18 @@ private slots:
             expected.replace(0x4000 + offset, int(block.size()), block);
             total += int(block.size());
         }
-        QCOMPARE(firstDifference(flash(adapter), expected), QString()); // the application stays
-        QCOMPARE(lines.count("restoreV2ToV2  mmacro v1 to v4"), converted ? 2 : 0);
-        QCOMPARE(lines.contains("is not compatible version"), converted);
-        QVERIFY(lines.contains("restoreV2ToV2 " + QString::number(now.patch)));
-        const Progress progress = progressOf(s.log, "dataStoreProgressChanged");
+        QCOMPARE(flash(b.adapter), expected); // the application stays
+        QCOMPARE(b.lines.count("restoreV2ToV2  mmacro v1 to v4"), converted ? 2 : 0);
+        QCOMPARE(b.lines.contains("is not compatible version"), converted);
+        QVERIFY(b.lines.contains("restoreV2ToV2 " + QString::number(now.patch)));
+        const Progress progress = progressOf(b.log, "dataStoreProgressChanged");
         QCOMPARE(progress.last, total);
         QCOMPARE(progress.total, total);
-        QCOMPARE(s.log.entries().filter("dataStoreProgressChanged").constFirst(),
+        QCOMPARE(b.log.entries().filter("dataStoreProgressChanged").constFirst(),
                  QString("dataStoreProgressChanged(0,%1)").arg(total));
-        QCOMPARE(s.log.entries().mid(s.log.entries().size() - 2),
-                 (QStringList{"settingChanged()", "isBusyChanged(false)"}));
+        QCOMPARE(b.events(), task({"settingChanged()"}));
         // Re-read at once: the next change builds on the restored block, not on the one before.
-        QCOMPARE(s.device.bootMode(), 5);
+        QCOMPARE(b.device.bootMode(), 5);
         QCOMPARE(freshRead(), adapterVersion + " V2");
     }
     void restoreV1OntoV2_data()
@@ -1085,13 +1058,11 @@ private slots:
         const sim::FirmwareSetup old = setupFor("5.2.20", v1Records(), 2);
         QByteArray image = sim::configImage(old);
         const sim::FirmwareSetup now = setupFor(adapterVersion);
-        auto adapter = plugAdapter(now);
-        Session s;
-        LogCapture lines;
-        s.run([&] { s.device.dataRestore(image, "5.2.20"); });
-        QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
-        QVERIFY(lines.contains("restoreV1ToV2"));
-        QCOMPARE(lines.contains("is not compatible version"), converted);
+        Bench b(now);
+        b.run([&] { b.device.dataRestore(image, "5.2.20"); });
+        QCOMPARE(b.errors(), QStringList());
+        QVERIFY(b.lines.contains("restoreV1ToV2"));
+        QCOMPARE(b.lines.contains("is not compatible version"), converted);
         // Settings A and B from the image, the header from the adapter, the V1 macro area
         // cleared; data blocks with the V2 end marker; the macros in a V2 block.
         const QByteArray oldConfig = sim::configurationBlock(old);
@@ -1108,8 +1079,7 @@ private slots:
             converted ? macroBlock(QByteArray(64, '\0'), v4Records(), 64 + 314)
                       : macroBlock(QByteArray(64, '\0'), v1Records(), 220); // without the header
         expected.replace(0x1C000, int(macros.size()), macros);
-        const QByteArray actual = adapter->peek(kConfig, 0x3C000);
-        QCOMPARE(firstDifference(actual, expected), QString());
+        QCOMPARE(b.adapter->peek(kConfig, 0x3C000), expected);
         QCOMPARE(freshRead(), adapterVersion + " V2");
     }
     void refusedWithNothingErased_data()
@@ -1122,25 +1092,23 @@ private slots:
             putU16(image, position, value);
             return image;
         };
+        const auto row = [](const char *name, const char *adapter, const char *version,
+                            const QByteArray &image, const char *reason) {
+            QTest::newRow(name) << QString(adapter) << QString(version) << image << QString(reason);
+        };
         const QByteArray v1 = sim::configImage(setupFor("5.2.20", v1Records(), 2));
         const QByteArray v2 = sim::configImage(setupFor("5.5.9", v1Records(), 2));
-        QTest::newRow("V1 cut short") << QString("5.6.3") << QString("5.2.20") << v1.left(0x10000)
-                                      << QString("image shorter");
-        QTest::newRow("block A 65") << QString("5.6.3") << QString("5.2.20")
-                                    << patched(v1, 0x4000, 65) << QString("data block A");
-        QTest::newRow("block A 0x8001") << QString("5.6.3") << QString("5.5.9")
-                                        << patched(v2, 0x4000, 0x8001) << QString("data block A");
-        QTest::newRow("V1 record 84") << QString("5.6.3") << QString("5.2.20")
-                                      << patched(v1, 356 + 100, 84) << QString("macro record");
-        QTest::newRow("V2 record past its block")
-            << QString("5.6.3") << QString("5.5.9") << patched(v2, 0x1C000 + 64, 101)
-            << QString("macro record");
-        QTest::newRow("V1 macro block overflows")
-            << QString("5.6.3") << QString("5.2.20")
-            << patched(patched(v1, 356, 0xF000), 356 + 0xF000, 0x1000)
-            << QString("rebuilt macro block too large");
+        row("V1 cut short", "5.6.3", "5.2.20", v1.left(0x10000), "image shorter");
+        row("block A 65", "5.6.3", "5.2.20", patched(v1, 0x4000, 65), "data block A");
+        row("block A 0x8001", "5.6.3", "5.5.9", patched(v2, 0x4000, 0x8001), "data block A");
+        row("V1 record 84", "5.6.3", "5.2.20", patched(v1, 356 + 100, 84), "macro record");
+        row("V2 record past its block", "5.6.3", "5.5.9", patched(v2, 0x1C000 + 64, 101),
+            "macro record");
+        row("V1 macro block overflows", "5.6.3", "5.2.20",
+            patched(patched(v1, 356, 0xF000), 356 + 0xF000, 0x1000),
+            "rebuilt macro block too large");
         // Sector 5 holds the V1 application: a restore would overwrite it with the macro block.
-        QTest::newRow("V1 adapter") << QString("5.4.2") << QString("5.2.20") << v1 << QString();
+        row("V1 adapter", "5.4.2", "5.2.20", v1, "");
     }
     void refusedWithNothingErased()
     {
@@ -1148,45 +1116,34 @@ private slots:
         QFETCH(QString, version);
         QFETCH(QByteArray, image);
         QFETCH(QString, reason);
-        auto plugged = plugAdapter(setupFor(adapter));
-        const QByteArray before = flash(plugged);
-        Session s;
-        plugged->clearCommands();
-        LogCapture lines;
-        s.run([&] { s.device.dataRestore(image, version); });
+        Bench b(setupFor(adapter));
+        b.run([&] { b.device.dataRestore(image, version); });
         const QString error = reason.isEmpty() ? "error(DeviceError_RestoreNotSupported)"
                                                : "error(DeviceError_BackupImageInvalid)";
-        QCOMPARE(s.log.entries(), (QStringList{"isBusyChanged(true)", error, "settingChanged()",
-                                               "isBusyChanged(false)"}));
-        QVERIFY(reason.isEmpty() || lines.contains("restore refused: " + reason));
-        QCOMPARE(plugged->exchangeCount(), 0);
-        QCOMPARE(flash(plugged), before);
+        QCOMPARE(b.log.entries(), task({error, "settingChanged()"}));
+        QVERIFY(reason.isEmpty() || b.lines.contains("restore refused: " + reason));
+        QCOMPARE(b.adapter->exchangeCount(), 0);
+        QVERIFY(b.untouched());
     }
     void selectBootMode()
     {
-        const sim::FirmwareSetup setup = setupFor("5.6.3");
-        auto adapter = plugAdapter(setup);
-        Session s;
-        QCOMPARE(s.device.bootMode(), 2);
-        QByteArray expected = flash(adapter);
-        adapter->clearCommands();
-        s.run([&] { s.device.selectBootMode(3); });
+        sim::FirmwareSetup setup = setupFor("5.6.3");
+        Bench b(setup);
+        QCOMPARE(b.device.bootMode(), 2);
+        b.run([&] { b.device.selectBootMode(3); });
+        QByteArray expected = b.before;
         expected[0x4000 + 130] = 3; // nothing but the boot mode changed
-        QCOMPARE(flash(adapter), expected);
-        QCOMPARE(adapter->commands().size(), 1 + 316 + 316); // erase, write, re-read
-        const Progress progress = progressOf(s.log, "settingProgressChanged");
+        QCOMPARE(flash(b.adapter), expected);
+        QCOMPARE(b.adapter->commands().size(), 1 + 316 + 316); // erase, write, re-read
+        const Progress progress = progressOf(b.log, "settingProgressChanged");
         QVERIFY(progress.ordered && progress.complete() && progress.total == 16384);
-        QCOMPARE(s.log.entries().filter(QRegularExpression("^(?!setting.*Progress)")),
-                 (QStringList{"isBusyChanged(true)", "settingChanged()", "isBusyChanged(false)"}));
+        QCOMPARE(b.events(), task({"settingChanged()"}));
         // Re-read at once: a later change must build on the new value, not undo it.
-        QCOMPARE(s.device.bootMode(), 3);
+        QCOMPARE(b.device.bootMode(), 3);
         // A stored value above 6 reads as 6.
         SimBus::instance().reset();
-        sim::FirmwareSetup high = setup;
-        high.bootMode = 9;
-        plugAdapter(high);
-        Session limited;
-        QCOMPARE(limited.device.bootMode(), 6);
+        setup.bootMode = 9;
+        QCOMPARE(Bench(setup).device.bootMode(), 6);
     }
 };
 
@@ -1208,18 +1165,9 @@ class tst_KeepConfiguration : public QObject
             return m_accept;
         });
     }
-    void start(DeviceFlash &device, const QString &operation)
+    QString firmware(int size, quint32 seed)
     {
-        const QString firmware = writeFile(m_dir, "k.hfw", sim::applicationImage(30000, 2));
-        QByteArray image = sim::configImage(setupFor("5.6.1"));
-        if (operation == "update")
-            device.updateFirmware(firmware, "5.6.7");
-        else if (operation == "boot mode")
-            device.selectBootMode(1);
-        else if (operation == "factory")
-            device.restoreFactorySettings(firmware, "5.6.3");
-        else
-            device.dataRestore(image, "5.6.1");
+        return writeFile(m_dir, "k.hfw", sim::applicationImage(size, seed));
     }
 
 private slots:
@@ -1239,34 +1187,28 @@ private slots:
     {
         QFETCH(QString, operation);
         QFETCH(bool, written);
-        auto adapter =
-            plugAdapter(setupFor("5.6.3", sim::macroRecordV1(100, 0, "jump", 7, 0x10), 1));
-        Session s(false);
+        Bench b(setupFor("5.6.3", sim::macroRecordV1(100, 0, "jump", 7, 0x10), 1));
         m_accept = written;
-        keepCopies(s.device);
-        connectNow(s.device, s.log);
-        const QByteArray before = flash(adapter);
-        adapter->clearCommands();
-        s.run([&] { start(s.device, operation); });
+        keepCopies(b.device);
+        b.run([&] { start(b.device, operation, firmware(30000, 2)); });
         const bool block = operation == "update" || operation == "boot mode";
         QCOMPARE(m_copies.size(), 1);
         const Copy copy = m_copies.constFirst();
         QCOMPARE(copy.kind, block ? Copy::Kind::ConfigBlock : Copy::Kind::FullBackup);
-        QCOMPARE(copy.bytes, before.mid(0x4000, block ? 16384 : 0x3C000));
+        QCOMPARE(copy.bytes, b.before.mid(0x4000, block ? 16384 : 0x3C000));
         QCOMPARE(copy.firmwareVersion, QString("5.6.3"));
-        QCOMPARE(copy.serial, s.device.serialNumber());
-        const auto commands = adapter->commands();
+        QCOMPARE(copy.serial, b.device.serialNumber());
+        const auto commands = b.adapter->commands();
         const auto erase =
             std::find_if(commands.cbegin(), commands.cend(),
                          [](const sim::ReceivedCommand &c) { return c.code == 0x55; });
         // Reads before the erase: none for a block copy, the whole image (4727 chunks) otherwise.
         QCOMPARE(int(erase - commands.cbegin()),
                  written ? (block ? 0 : 4727) : int(commands.size()));
-        QCOMPARE(progressOf(s.log, "safetyCopyProgressChanged").complete(), !block);
-        QCOMPARE(s.errors(),
+        QCOMPARE(progressOf(b.log, "safetyCopyProgressChanged").complete(), !block);
+        QCOMPARE(b.errors(),
                  written ? QStringList() : QStringList{"error(DeviceError_SafetyCopyFailed)"});
-        if (!written)
-            QCOMPARE(flash(adapter), before);
+        QVERIFY(written || b.untouched());
         m_accept = true;
     }
     // An update across 5.5.0 ends as a factory restore with the new firmware followed by a
@@ -1283,15 +1225,15 @@ private slots:
     {
         QFETCH(QString, from);
         QFETCH(QString, to);
-        const QString firmware = writeFile(m_dir, "x.hfw", sim::applicationImage(40000, 6));
-        const auto setup = setupFor(from, from == "5.6.3" ? v1Records() : QByteArray(), 2);
-        auto adapter = plugAdapter(setup, 0xB372, "M7-SIM-00001");
+        const bool up = to == "5.7.3";
+        const QString path = firmware(40000, 6);
+        const auto setup = setupFor(from, up ? QByteArray() : v1Records(), 2);
+        auto adapter = plugAdapter(setup);
         {
-            Session s(false);
+            Session s;
             keepCopies(s.device);
-            connectNow(s.device, s.log);
-            s.run([&] { s.device.updateFirmware(firmware, to); });
-            QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
+            s.run([&] { s.device.updateFirmware(path, to); });
+            QCOMPARE(s.errors(), QStringList());
             QCOMPARE(s.device.version(), to);
             QCOMPARE(m_copies.size(), 1);
             QCOMPARE(m_copies.constFirst().bytes, sim::configImage(setup));
@@ -1301,7 +1243,6 @@ private slots:
             QCOMPARE(progress.filter(QRegularExpression("\\((\\d+),\\1\\)")).size(), 1);
             // The copy is the first part of that bar: the image read, the factory image and, going
             // up, the image written back.
-            const bool up = to == "5.7.3";
             auto factory = FlashImages::makeImage();
             FlashImages::buildFactoryImage(*factory, sim::applicationImage(40000, 6),
                                            up ? VersionRules::ConfigLayout::V2
@@ -1316,26 +1257,15 @@ private slots:
         auto byHand = plugAdapter(setup, 0xB372, "M7-SIM-00002");
         {
             Session s;
-            s.run([&] { s.device.restoreFactorySettings(firmware, to); });
+            s.run([&] { s.device.restoreFactorySettings(path, to); });
             QByteArray image = sim::configImage(setup);
-            if (VersionRules::compare(to, "5.5.0") >= 0)
+            if (up)
                 s.run([&] { s.device.dataRestore(image, from); });
-            QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
+            QCOMPARE(s.errors(), QStringList());
         }
-        QCOMPARE(adapter->peek(kConfig, 0x7C000).toHex(), byHand->peek(kConfig, 0x7C000).toHex());
+        QCOMPARE(adapter->peek(kConfig, 0x7C000), byHand->peek(kConfig, 0x7C000));
     }
     // A copy goes back byte for byte: its configuration area, read again, is the copy.
-    void invalidCopyRefused()
-    {
-        auto adapter = plugAdapter(setupFor("5.6.3"));
-        const QByteArray before = flash(adapter);
-        Session s;
-        Copy copy;
-        copy.bytes = QByteArray(16384, '\x33');
-        s.run([&] { s.device.restoreSafetyCopy(copy, "", ""); });
-        QCOMPARE(s.errors(), QStringList{"error(DeviceError_BackupImageInvalid)"});
-        QCOMPARE(flash(adapter), before);
-    }
     void restoreKeptCopy_data()
     {
         QTest::addColumn<QString>("operation");
@@ -1351,31 +1281,35 @@ private slots:
         QFETCH(int, unplugAt);
         QFETCH(bool, withFirmware);
         const auto setup = setupFor("5.6.3", sim::macroRecordV1(100, 0, "jump", 7, 0x10), 1);
-        auto adapter = plugAdapter(setup);
-        const QByteArray before = adapter->peek(kConfig, 0x3C000);
-        Session s(false);
-        keepCopies(s.device);
-        connectNow(s.device, s.log);
+        Bench b(setup);
+        keepCopies(b.device);
         if (unplugAt > 0)
-            adapter->armFault(Fault::Unplug, unplugAt);
-        s.run([&] { start(s.device, operation); });
+            b.adapter->armFault(Fault::Unplug, unplugAt);
+        b.run([&] { start(b.device, operation, firmware(30000, 2)); });
         QCOMPARE(m_copies.size(), 1);
         if (unplugAt > 0) { // plugged in again: a session finds the firmware and its block gone
-            SimBus::instance().plug(adapter);
-            s.run([&] { s.device.connected(); });
-            QVERIFY(s.log.count("error(DeviceError_FirmwareLost)") > 0);
+            SimBus::instance().plug(b.adapter);
+            b.run([&] { b.device.connected(); });
+            QVERIFY(b.log.count("error(DeviceError_FirmwareLost)") > 0);
         }
-        const Copy copy = m_copies.constFirst();
-        const QString firmware =
-            withFirmware
-                ? writeFile(m_dir, "c.hfw",
-                            sim::applicationImage(setup.applicationSize, setup.applicationSeed))
-                : "";
-        s.run([&] { s.device.restoreSafetyCopy(copy, firmware, withFirmware ? "5.6.3" : ""); });
-        QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
+        const QString path =
+            withFirmware ? firmware(setup.applicationSize, setup.applicationSeed) : "";
+        b.run([&] {
+            b.device.restoreSafetyCopy(m_copies.constFirst(), path, withFirmware ? "5.6.3" : "");
+        });
+        QCOMPARE(b.errors(), QStringList());
         QCOMPARE(m_copies.size(), 1); // the copy being restored is not copied again
-        QCOMPARE(adapter->peek(kConfig, 0x3C000).toHex(), before.toHex());
+        QCOMPARE(flash(b.adapter), b.before);
         QCOMPARE(freshRead(), QString("5.6.3 V2"));
+    }
+    void invalidCopyRefused()
+    {
+        Bench b;
+        Copy copy;
+        copy.bytes = QByteArray(16384, '\x33');
+        b.run([&] { b.device.restoreSafetyCopy(copy, "", ""); });
+        QCOMPARE(b.errors(), QStringList{"error(DeviceError_BackupImageInvalid)"});
+        QVERIFY(b.untouched());
     }
 };
 

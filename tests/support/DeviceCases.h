@@ -1,16 +1,17 @@
 #pragma once
 
-#include "support/DeviceTestSteps.h"
+#include "support/DeviceSignalLog.h"
 #include "support/SimFixture.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include <functional>
 
-// Steps and readings the device suites share on top of DeviceTestSteps.
+// Steps and readings the device suites share.
 
 inline QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
 {
@@ -19,6 +20,11 @@ inline QString writeFile(const QTemporaryDir &dir, const QString &name, const QB
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("cannot write a test file");
     return path;
+}
+
+inline QStringList errors(const DeviceSignalLog &log)
+{
+    return log.entries().filter(QStringLiteral("error("));
 }
 
 // Waits, bounded and closely polled, until the task has let go of the device `times` times.
@@ -34,7 +40,7 @@ inline bool settle(const DeviceSignalLog &log, int times = 1)
     return true;
 }
 
-// Connects a session as connectSession does, closely polled.
+// Connects a session to the plugged adapter, waits until it is idle and forgets its signals.
 inline void connectNow(DeviceFlash &device, DeviceSignalLog &log)
 {
     device.connected();
@@ -59,6 +65,11 @@ struct Session
         settle(log);
     }
     QStringList errors() const { return ::errors(log); }
+    // The signals without the progress figures.
+    QStringList events() const
+    {
+        return log.entries().filter(QRegularExpression("^(?!.*Progress)"));
+    }
     DeviceFlash device;
     DeviceSignalLog log{&device, true};
 };

@@ -6,66 +6,47 @@
 
 namespace {
 
-using DiagnosticsBundle::key;
-
-QString flag(bool value)
+// Each signal argument as the log shows it; the backup's data pointer is left out.
+struct Text
 {
-    return value ? QStringLiteral("true") : QStringLiteral("false");
-}
+    static QString of(bool value) { return value ? "true" : "false"; }
+    static QString of(const QString &value) { return value; }
+    static QString of(qlonglong value) { return QString::number(value); }
+    static QString of(DeviceFlash::Halvern pid) { return QString::number(pid, 16); }
+    static QString of(DeviceFlash::DeviceError e) { return DiagnosticsBundle::key(e); }
+    static QString of(DeviceFlash::DeviceStatus s) { return DiagnosticsBundle::key(s); }
+    static QString of(char *) { return {}; }
+};
 
 } // namespace
 
-DeviceSignalLog::DeviceSignalLog(DeviceFlash *device, bool withProgress)
+template<typename Signal>
+void DeviceSignalLog::watch(DeviceFlash *device, Signal signal, const char *name)
 {
-    const auto direct = Qt::DirectConnection;
-    connect(
-        device, &DeviceFlash::error, this,
-        [this](DeviceFlash::DeviceError e) { add("error(" + key(e) + ")"); }, direct);
-    connect(
-        device, &DeviceFlash::deviceRunStateChanged, this,
-        [this](DeviceFlash::DeviceStatus s) { add("deviceRunStateChanged(" + key(s) + ")"); },
-        direct);
-    connect(
-        device, &DeviceFlash::versionChanged, this,
-        [this](const QString &v) { add("versionChanged(" + v + ")"); }, direct);
-    connect(
-        device, &DeviceFlash::isBusyChanged, this,
-        [this](bool busy) { add("isBusyChanged(" + flag(busy) + ")"); }, direct);
-    connect(
-        device, &DeviceFlash::deviceConnectStatusChanged, this,
-        [this](bool on, DeviceFlash::Halvern pid) {
-            add("deviceConnectStatusChanged(" + flag(on) + "," + QString::number(pid, 16) + ")");
-        },
-        direct);
-    connect(
-        device, &DeviceFlash::settingChanged, this, [this] { add("settingChanged()"); }, direct);
-    if (!withProgress)
-        return;
-    const auto progress = [this](const char *name) {
-        return [this, name](qlonglong current, qlonglong total) {
-            add(QStringLiteral("%1(%2,%3)").arg(QLatin1String(name)).arg(current).arg(total));
-        };
+    const auto add = [this, name](auto... args) {
+        QStringList texts{Text::of(args)...};
+        texts.removeAll(QString());
+        QMutexLocker lock(&m_mutex);
+        m_entries.append(QLatin1String(name) + '(' + texts.join(',') + ')');
     };
-    connect(device, &DeviceFlash::write2FlashProgressChanged, this,
-            progress("write2FlashProgressChanged"), direct);
-    connect(device, &DeviceFlash::dataStoreProgressChanged, this,
-            progress("dataStoreProgressChanged"), direct);
-    connect(device, &DeviceFlash::settingProgressChanged, this, progress("settingProgressChanged"),
-            direct);
-    connect(device, &DeviceFlash::safetyCopyProgressChanged, this,
-            progress("safetyCopyProgressChanged"), direct);
-    connect(
-        device, &DeviceFlash::dataBackupProgressChanged, this,
-        [this](qlonglong current, qlonglong total, char *) {
-            add(QStringLiteral("dataBackupProgressChanged(%1,%2)").arg(current).arg(total));
-        },
-        direct);
+    connect(device, signal, this, add, Qt::DirectConnection);
 }
 
-void DeviceSignalLog::add(const QString &entry)
+DeviceSignalLog::DeviceSignalLog(DeviceFlash *device, bool withProgress)
 {
-    QMutexLocker lock(&m_mutex);
-    m_entries.append(entry);
+    watch(device, &DeviceFlash::error, "error");
+    watch(device, &DeviceFlash::deviceRunStateChanged, "deviceRunStateChanged");
+    watch(device, &DeviceFlash::versionChanged, "versionChanged");
+    watch(device, &DeviceFlash::isBusyChanged, "isBusyChanged");
+    watch(device, &DeviceFlash::deviceConnectStatusChanged, "deviceConnectStatusChanged");
+    watch(device, &DeviceFlash::settingChanged, "settingChanged");
+    if (!withProgress)
+        return;
+    watch(device, &DeviceFlash::write2FlashProgressChanged, "write2FlashProgressChanged");
+    watch(device, &DeviceFlash::dataStoreProgressChanged, "dataStoreProgressChanged");
+    watch(device, &DeviceFlash::settingProgressChanged, "settingProgressChanged");
+    watch(device, &DeviceFlash::safetyCopyProgressChanged, "safetyCopyProgressChanged");
+    watch(device, &DeviceFlash::dataBackupProgressChanged, "dataBackupProgressChanged");
 }
 
 QStringList DeviceSignalLog::entries() const
@@ -73,24 +54,7 @@ QStringList DeviceSignalLog::entries() const
     // An element-wise copy: a shared copy would let the emitting thread grow the list in place
     // while this thread drops its reference.
     QMutexLocker lock(&m_mutex);
-    QStringList copy;
-    copy.reserve(m_entries.size());
-    for (const QString &entry : m_entries)
-        copy.append(entry);
-    return copy;
-}
-
-QStringList DeviceSignalLog::names() const
-{
-    QStringList names;
-    for (const QString &entry : entries())
-        names.append(entry.left(entry.indexOf('(')));
-    return names;
-}
-
-int DeviceSignalLog::count(const QString &entry) const
-{
-    return int(entries().count(entry));
+    return QStringList(m_entries.cbegin(), m_entries.cend());
 }
 
 void DeviceSignalLog::clear()

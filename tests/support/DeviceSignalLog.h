@@ -15,12 +15,12 @@ public:
     explicit DeviceSignalLog(DeviceFlash *device, bool withProgress = false);
 
     QStringList entries() const;
-    QStringList names() const; // the entries without their arguments
-    int count(const QString &entry) const;
+    int count(const QString &entry) const { return int(entries().count(entry)); }
     void clear();
 
 private:
-    void add(const QString &entry);
+    template<typename Signal>
+    void watch(DeviceFlash *device, Signal signal, const char *name);
 
     mutable QMutex m_mutex;
     QStringList m_entries;
