@@ -1,6 +1,5 @@
 // The device suites, end to end against the simulated adapter. One executable: each CTest test
 // runs one suite, named by the first argument.
-#include "device/ConfigImage.h"
 #include "device/DeviceChange.h"
 #include "device/DeviceChangeSource.h"
 #include "device/FlashImage.h"
@@ -12,8 +11,6 @@
 #include <QTimer>
 #include <QtEndian>
 #include <QtTest>
-
-#include <hidapi.h>
 
 #include <cerrno>
 #include <cstring>
@@ -52,21 +49,6 @@ QByteArray flash(const std::shared_ptr<SimAdapter> &adapter)
     return adapter->peek(0x08000000, 0x100000);
 }
 
-// Where two images part, as the failure message; empty when they are equal.
-QString firstDifference(const QByteArray &actual, const QByteArray &expected)
-{
-    if (actual == expected)
-        return {};
-    int i = 0;
-    while (i < actual.size() && i < expected.size() && actual[i] == expected[i])
-        ++i;
-    return QStringLiteral("at 0x%1: %2 instead of %3 (sizes %4, %5)")
-        .arg(i, 0, 16)
-        .arg(QString(actual.mid(i, 8).toHex()), QString(expected.mid(i, 8).toHex()))
-        .arg(actual.size())
-        .arg(expected.size());
-}
-
 quint16 u16(const QByteArray &bytes, int position)
 {
     return qFromLittleEndian<quint16>(bytes.constData() + position);
@@ -83,35 +65,118 @@ QByteArray command(quint32 code, quint32 address, quint32 length, const QByteArr
     return Protocol::frameToReport(Protocol::makeFrame(code, address, length, padded.constData()));
 }
 
+// The signals of one task: busy, what it reported, idle again.
+QStringList task(const QStringList &reported)
+{
+    return QStringList{"isBusyChanged(true)"} + reported + QStringList{"isBusyChanged(false)"};
+}
+
+// Starts one of the operations that erase the configuration, or a backup.
+void start(DeviceFlash &device, const QString &operation, const QString &firmware = {})
+{
+    QByteArray image = sim::configImage(setupFor("5.6.1"));
+    if (operation == "update")
+        device.updateFirmware(firmware, "5.6.7");
+    else if (operation == "boot mode")
+        device.selectBootMode(1);
+    else if (operation == "factory")
+        device.restoreFactorySettings(firmware, "5.6.3");
+    else if (operation == "restore")
+        device.dataRestore(image, "5.6.1");
+    else
+        device.dataBackup();
+}
+
+// A device-interface record of a Windows device-change message, naming `name`.
+QByteArray interfaceRecord(const QString &name, bool terminated = true)
+{
+    QByteArray record(28, '\0');
+    qToLittleEndian<quint32>(5, record.data() + 4);
+    for (const QChar c : name + (terminated ? QString(QChar(0)) : QString()))
+        record.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+    qToLittleEndian<quint32>(quint32(record.size()), record.data());
+    return record;
+}
+
+QByteArray v1Records()
+{
+    return sim::macroRecordV1(100, 0, "jump", 7, 0x10) +
+           sim::macroRecordV1(120, 2, "dash", 9, 0x80);
+}
+
+// What format 4 makes of the two format-1 records of v1Records().
+QByteArray v4Records()
+{
+    QByteArray out;
+    const QByteArray records = v1Records();
+    for (const QByteArray &v1 : {records.left(100), records.mid(100)}) {
+        QByteArray v4(132 + v1.size() - 85, '\0');
+        putU16(v4, 0, int(v4.size()));
+        v4[4] = 4;
+        v4.replace(5, 79, v1.mid(5, 79));
+        const quint8 mode = quint8(v1.at(4));
+        v4[84] = char(mode <= 1 ? 2 : mode == 2 ? 1 : 0);
+        out += v4.replace(132, v1.size() - 85, v1.mid(85));
+    }
+    return out;
+}
+
+// A V2 macro block around `content`: length, count 2, the bytes field as given, end marker.
+QByteArray macroBlock(const QByteArray &header, const QByteArray &content, int bytesField)
+{
+    QByteArray block = (header.left(64) + content).leftJustified(bytesField + 66, '\0');
+    putU16(block, 0, int(block.size()));
+    block[2] = 2;
+    putU16(block, 3, bytesField);
+    return block.replace(block.size() - 2, 2, "\xAA\x55");
+}
+
+struct Plugged
+{
+    std::shared_ptr<SimAdapter> adapter;
+    QByteArray before = flash(adapter);
+};
+
+// An adapter set up as told and plugged in, and a session connected to it unless told otherwise:
+// the flash as it was before, the commands and log lines of the connection left out.
+struct Bench : Plugged, Session
+{
+    explicit Bench(const sim::FirmwareSetup &setup = setupFor("5.6.3"), bool connect = true)
+        : Plugged{plugAdapter(setup)}
+        , Session(connect)
+    {
+        adapter->clearCommands();
+    }
+    bool untouched() const { return flash(adapter) == before; }
+    LogCapture lines;
+};
+
 } // namespace
 
 // The simulator's own behaviour that the product suites rely on but never see directly.
 class tst_Simulator : public QObject
 {
     Q_OBJECT
-
-    // One raw exchange at the hidapi boundary: the reply's code, or what hid_read returned.
-    QByteArray exchange(const QByteArray &frame, int *count = nullptr)
-    {
-        uchar reply[64] = {};
-        const int written =
-            hid_write(m_handle, reinterpret_cast<const uchar *>(frame.constData()), 65);
-        const int read = written == 65 ? hid_read_timeout(m_handle, reply, 64, 50) : -1;
-        if (count)
-            *count = read;
-        return QByteArray(reinterpret_cast<char *>(reply), 64);
-    }
     std::shared_ptr<SimAdapter> m_adapter;
-    hid_device *m_handle = nullptr;
+    QHidDevice m_hid;
+
+    // One raw exchange: the reply as read, empty when none came.
+    QByteArray exchange(const QByteArray &frame)
+    {
+        QByteArray reply(64, '\0');
+        m_hid.write(frame);
+        m_hid.read(reply, 64, 50);
+        return reply;
+    }
 
 private slots:
     void init()
     {
         SimBus::instance().reset();
         m_adapter = plugAdapter();
-        QVERIFY((m_handle = hid_open(0x0E3A, 0xB372, nullptr)));
+        QVERIFY(m_hid.open(0x0E3A, 0xB372));
     }
-    void cleanup() { hid_close(m_handle); }
+    void cleanup() { m_hid.close(); }
     // Programming over unerased cells keeps old AND new, and the echo shows what is stored.
     void writesBehaveLikeNorFlash()
     {
@@ -138,9 +203,8 @@ private slots:
     {
         QFETCH(QByteArray, frame);
         const QByteArray before = flash(m_adapter);
-        int count = 0;
-        const QByteArray reply = exchange(frame, &count);
-        QCOMPARE(count, 64);
+        const QByteArray reply = exchange(frame);
+        QCOMPARE(reply.size(), 64);
         QVERIFY(reply.at(0) != 0x58 && reply.at(0) != 0x59);
         QCOMPARE(flash(m_adapter), before);
     }
@@ -179,23 +243,23 @@ private slots:
         QCOMPARE(hid.write(QByteArray(65, '\0')), -1);
     }
     // The unplug path closes the handle on the GUI thread while a pool thread waits for a
-    // reply: the wait must end as a failure, without touching a freed handle.
+    // reply: the wait must end as a failure of the link, not of the time-out, without touching a
+    // freed handle.
     void closeDuringRead()
     {
         m_adapter->armFault(Fault::DropReply, 1, true);
+        LogCapture lines;
         std::atomic<bool> result{true};
         std::thread reader([this, &result] { // a plain thread, visible to race checkers
             m_device.writeCMDData(Protocol::makeFrame(0x56, kConfig, 4));
             CommandFrame reply{};
             result = m_device.readCMDData(reply, 10000);
         });
-        QTest::qWait(100);
+        QTRY_COMPARE(m_adapter->exchangeCount(), 1);
         SimBus::instance().unplug(m_adapter);
-        QElapsedTimer timer;
-        timer.start();
         reader.join();
         QVERIFY(!result);
-        QVERIFY2(timer.elapsed() < 5000, "the wait did not end with the unplug");
+        QCOMPARE(lines.lines(), QStringList{"readCMDData read error !!!"});
     }
     // A memory read goes in 52-byte chunks and stops at the first reply that does not echo its
     // command, leaving the rest of the destination untouched.
@@ -221,7 +285,7 @@ private slots:
         const int read = fault < 0 ? 150 : 52;
         QCOMPARE(destination, m_adapter->peek(kConfig, read) + QByteArray(150 - read, '\x77'));
         QCOMPARE(progress.size(), fault < 0 ? 3 : 1);
-        QCOMPARE(progress.last().at(0).toLongLong(), read == 52 ? 52 : 150);
+        QCOMPARE(progress.last().at(0).toLongLong(), read);
         QCOMPARE(progress.last().at(1).toLongLong(), 150);
         QCOMPARE(progress.last().at(2).value<char *>(), destination.data());
         const auto commands = m_adapter->commands();
@@ -281,29 +345,48 @@ class tst_DeviceSession : public QObject
 
 private slots:
     void init() { SimBus::instance().reset(); }
+    // Found, opened and read; or none attached, or one the system lists but will not open, named
+    // with what the system says so that the page can tell the user why, and how to fix it.
     void connection_data()
     {
         QTest::addColumn<quint16>("productId"); // 0: none plugged
+        QTest::addColumn<int>("openError");
         QTest::addColumn<QString>("version");
         QTest::addColumn<QString>("read"); // markers, serial, open attempts of B372 and B373
-        QTest::newRow("none") << quint16(0) << QString() << QString("0 0 0  2 2");
-        QTest::newRow("V1") << quint16(0xB372) << QString("5.2.20")
-                            << QString("aa55 aa55 aa55 0123cdef0000000000000000 1 0");
-        QTest::newRow("V2") << quint16(0xB372) << QString("5.6.3")
-                            << QString("55aa 55aa aa55 0123cdef0000000000000000 1 0");
-        QTest::newRow("B373 only") << quint16(0xB373) << QString("5.6.3")
-                                   << QString("55aa 55aa aa55 0123cdef0000000000000000 2 1");
+        QTest::addColumn<int>("blocker");
+        QTest::addColumn<QString>("detail");
+        const auto row = [](const char *name, quint16 productId, int openError, const char *version,
+                            const char *read, int blocker = 0, const QString &detail = {}) {
+            QTest::newRow(name) << productId << openError << QString(version) << QString(read)
+                                << blocker << detail;
+        };
+        const char *unread = "0 0 0  2 2";
+        row("none", 0, 0, "5.6.3", unread);
+        row("permission", 0xB372, EACCES, "5.6.3", unread, DeviceFlash::OpenBlocker_Permission);
+        row("busy", 0xB372, EBUSY, "5.6.3", unread, DeviceFlash::OpenBlocker_Busy);
+        row("other", 0xB372, EIO, "5.6.3", unread, DeviceFlash::OpenBlocker_Other,
+            QString::fromLocal8Bit(std::strerror(EIO)));
+        row("V1", 0xB372, 0, "5.2.20", "aa55 aa55 aa55 0123cdef0000000000000000 1 0");
+        row("V2", 0xB372, 0, "5.6.3", "55aa 55aa aa55 0123cdef0000000000000000 1 0");
+        row("B373 only", 0xB373, 0, "5.6.3", "55aa 55aa aa55 0123cdef0000000000000000 2 1");
     }
     void connection()
     {
         QFETCH(quint16, productId);
+        QFETCH(int, openError);
         QFETCH(QString, version);
         QFETCH(QString, read);
+        QFETCH(int, blocker);
+        QFETCH(QString, detail);
         std::shared_ptr<SimAdapter> adapter;
         if (productId)
             adapter = plugAdapter(setupFor(version), productId, QByteArray::fromHex("0123cdef"));
+        if (adapter)
+            adapter->setOpenError(openError);
+        const bool opened = productId && !openError;
         Session s(false);
         LogCapture lines;
+        QSignalSpy blocked(&s.device, &DeviceFlash::openBlocked);
         s.run([&] { s.device.connected(); });
         QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5 %6")
                      .arg(s.device.configMarkerA(), 0, 16)
@@ -313,20 +396,21 @@ private slots:
                      .arg(SimBus::instance().openAttempts(0xB372))
                      .arg(SimBus::instance().openAttempts(0xB373)),
                  read);
-        QCOMPARE(s.device.version(), version);
-        QCOMPARE(s.device.isConnected(), productId != 0);
-        QCOMPARE(int(s.device.device()), productId ? productId : 0xB374);
-        if (!productId) {
-            QCOMPARE(s.log.entries(), (QStringList{"isBusyChanged(true)", "isBusyChanged(false)"}));
+        QCOMPARE(s.device.version(), opened ? version : QString());
+        QCOMPARE(s.device.isConnected(), opened);
+        QCOMPARE(int(s.device.device()), opened ? productId : 0xB374);
+        QCOMPARE(blocked.constLast().at(0).toInt(), blocker);
+        QVERIFY(blocked.constLast().at(1).toString().contains(detail));
+        if (!opened) {
+            QCOMPARE(s.log.entries(), task({}));
             QCOMPARE(lines.count("DeviceFlash open try onec more..."), 2);
             return;
         }
         const QString v = "versionChanged(" + version + ")";
         QCOMPARE(s.log.entries(),
-                 (QStringList{"isBusyChanged(true)", v, "settingChanged()",
-                              "deviceRunStateChanged(DeviceStatus_Config)", v, "settingChanged()",
-                              QString("deviceConnectStatusChanged(true,%1)").arg(productId, 0, 16),
-                              "isBusyChanged(false)"}));
+                 task({v, "settingChanged()", "deviceRunStateChanged(DeviceStatus_Config)", v,
+                       "settingChanged()",
+                       QString("deviceConnectStatusChanged(true,%1)").arg(productId, 0, 16)}));
         QCOMPARE(s.device.configLayout() == VersionRules::ConfigLayout::V2, version == "5.6.3");
         QVERIFY(lines.contains("Device open! -- "));
         QVERIFY(lines.contains("m_strVersion: " + version));
@@ -339,132 +423,84 @@ private slots:
     void brokenAdapter_data()
     {
         QTest::addColumn<int>("damage");
-        QTest::addColumn<QStringList>(
-            "tail"); // the signals after the run state, before the connect
-        const QString lost = "error(DeviceError_ConfigurationLost)";
-        QTest::newRow("hardware block") << 0 << QStringList{"error(DeviceError_HardwareFailure)"};
-        QTest::newRow("block A marker")
-            << 1 << QStringList{"versionChanged(5.6.3)", lost, "settingChanged()"};
-        QTest::newRow("block B marker")
-            << 2 << QStringList{"versionChanged(5.6.3)", lost, "settingChanged()"};
-        QTest::newRow("block A too long")
-            << 5 << QStringList{"versionChanged(5.6.3)", lost, "settingChanged()"};
+        QTest::addColumn<QString>("tail"); // the signals after the run state, before the connect
+        const QString lost =
+            "versionChanged(5.6.3) error(DeviceError_ConfigurationLost) settingChanged()";
+        QTest::newRow("hardware block") << 0 << QString("error(DeviceError_HardwareFailure)");
+        QTest::newRow("block A marker") << 1 << lost;
+        QTest::newRow("block B marker") << 2 << lost;
+        QTest::newRow("block A too long") << 5 << lost;
         QTest::newRow("application marker")
             << 3
-            << QStringList{"versionChanged(5.6.3)", "settingChanged()",
-                           "error(DeviceError_FirmwareLost)"};
+            << QString("versionChanged(5.6.3) settingChanged() error(DeviceError_FirmwareLost)");
         QTest::newRow("configuration block")
-            << 4 << QStringList{"settingChanged()", "error(DeviceError_FirmwareLost)"};
+            << 4 << QString("settingChanged() error(DeviceError_FirmwareLost)");
     }
     void brokenAdapter()
     {
         QFETCH(int, damage);
-        QFETCH(QStringList, tail);
-        const sim::FirmwareSetup setup = setupFor("5.6.3");
-        auto adapter = plugAdapter(setup);
+        QFETCH(QString, tail);
+        Bench b(setupFor("5.6.3"), false);
+        SimAdapter &adapter = *b.adapter;
         const std::function<void()> breakers[] = {
-            [&] { sim::breakHardwareInfo(*adapter); },
-            [&] { sim::breakDataBlockMarker(*adapter, 0x08008000); },
-            [&] { sim::breakDataBlockMarker(*adapter, 0x08010000); },
-            [&] { sim::breakApplicationMarker(*adapter, setup); },
-            [&] { sim::breakConfigurationBlock(*adapter); },
-            [&] { adapter->poke(0x08008000, QByteArray("\x00\x80", 2)); }, // not probed
+            [&] { sim::breakHardwareInfo(adapter); },
+            [&] { sim::breakDataBlockMarker(adapter, 0x08008000); },
+            [&] { sim::breakDataBlockMarker(adapter, 0x08010000); },
+            [&] { sim::breakApplicationMarker(adapter, setupFor("5.6.3")); },
+            [&] { sim::breakConfigurationBlock(adapter); },
+            [&] { adapter.poke(0x08008000, QByteArray("\x00\x80", 2)); }, // not probed
         };
         breakers[damage]();
-        Session s(false);
-        LogCapture lines;
-        s.run([&] { s.device.connected(); });
-        const QStringList entries = s.log.entries();
+        b.run([&] { b.device.connected(); });
+        const QStringList entries = b.log.entries();
         const int start = entries.indexOf("deviceRunStateChanged(DeviceStatus_Config)") + 1;
         QVERIFY(start > 0);
-        tail << "deviceConnectStatusChanged(true,b372)"
-             << "isBusyChanged(false)";
-        QCOMPARE(entries.mid(start), tail);
-        QCOMPARE(lines.contains("firmware_info : 0 55"), damage == 4);
-        QCOMPARE(lines.contains("Firmware lost!"), damage == 3 || damage == 4);
+        QCOMPARE(entries.mid(start).join(' '),
+                 tail + " deviceConnectStatusChanged(true,b372) isBusyChanged(false)");
+        QCOMPARE(b.lines.contains("firmware_info : 0 55"), damage == 4);
+        QCOMPARE(b.lines.contains("Firmware lost!"), damage == 3 || damage == 4);
         if (damage == 5)
-            QCOMPARE(s.device.configMarkerA(), quint16(0));
-    }
-    // An adapter the system lists but will not open is named with what the system says, so the
-    // page can tell the user why, and how to fix it.
-    void openBlockers_data()
-    {
-        QTest::addColumn<int>("error"); // -1: no adapter attached
-        QTest::addColumn<int>("blocker");
-        QTest::addColumn<QString>("detail");
-        QTest::newRow("none attached") << -1 << int(DeviceFlash::OpenBlocker_None) << QString();
-        QTest::newRow("permission") << EACCES << int(DeviceFlash::OpenBlocker_Permission) << "";
-        QTest::newRow("busy") << EBUSY << int(DeviceFlash::OpenBlocker_Busy) << QString();
-        QTest::newRow("other") << EIO << int(DeviceFlash::OpenBlocker_Other)
-                               << QString::fromLocal8Bit(std::strerror(EIO));
-        QTest::newRow("opens") << 0 << int(DeviceFlash::OpenBlocker_None) << QString();
-    }
-    void openBlockers()
-    {
-        QFETCH(int, error);
-        QFETCH(int, blocker);
-        QFETCH(QString, detail);
-        if (error >= 0)
-            plugAdapter(setupFor("5.6.3"))->setOpenError(error);
-        Session s(false);
-        QSignalSpy blocked(&s.device, &DeviceFlash::openBlocked);
-        s.run([&] { s.device.connected(); });
-        QCOMPARE(s.device.isConnected(), error == 0);
-        QVERIFY(!blocked.isEmpty());
-        QCOMPARE(blocked.constLast().at(0).toInt(), blocker);
-        QVERIFY(blocked.constLast().at(1).toString().contains(detail));
+            QCOMPARE(b.device.configMarkerA(), quint16(0));
     }
     // A connection whose reads were cut leaves nothing to build sector 1 from, or no serial to
-    // bind a backup to: each operation that needs them is refused with nothing erased, and
-    // works after a clean read.
+    // bind a backup to: each operation that needs them is refused with nothing erased (the
+    // window re-reads its settings after every refusal that touched them), and works after a
+    // clean read.
     void unreadAdapterRefusesChanges_data()
     {
         QTest::addColumn<int>("exchange"); // 1-316 version, 318 hardware, 326+ block
         QTest::addColumn<QString>("operation");
-        for (const char *operation : {"update", "boot mode", "restore"})
-            QTest::addRow("block cut, %s", operation) << 400 << QString(operation);
-        QTest::addRow("hardware information cut, backup") << 319 << QStringLiteral("backup");
+        QTest::addColumn<QStringList>("refusal");
+        const QString unread = "error(DeviceError_AdapterUnread)";
+        QTest::newRow("block cut, update")
+            << 400 << "update" << QStringList{unread, "settingChanged()"};
+        QTest::newRow("block cut, boot mode")
+            << 400 << "boot mode" << QStringList{unread, "settingChanged()"};
+        QTest::newRow("block cut, restore")
+            << 400 << "restore" << QStringList{unread, "settingChanged()", "settingChanged()"};
+        QTest::newRow("hardware information cut, backup") << 319 << "backup" << QStringList{unread};
     }
     void unreadAdapterRefusesChanges()
     {
         QFETCH(int, exchange);
         QFETCH(QString, operation);
-        auto adapter = plugAdapter(setupFor("5.6.3"));
-        adapter->armFault(Fault::WrongEchoAddress, exchange);
-        Session s(false);
-        s.run([&] { s.device.connected(); });
-        QVERIFY(s.device.isConnected());
-        QCOMPARE(s.errors(), QStringList{"error(DeviceError_AdapterUnread)"});
-        QCOMPARE(s.device.serialNumber().isEmpty(), operation == "backup");
+        QFETCH(QStringList, refusal);
+        Bench b(setupFor("5.6.3"), false);
+        b.adapter->armFault(Fault::WrongEchoAddress, exchange);
+        b.run([&] { b.device.connected(); });
+        QVERIFY(b.device.isConnected());
+        QCOMPARE(b.errors(), QStringList{"error(DeviceError_AdapterUnread)"});
+        QCOMPARE(b.device.serialNumber().isEmpty(), operation == "backup");
         QTemporaryDir dir;
         const QString firmware = writeFile(dir, "f.hfw", sim::applicationImage(30000, 3));
-        sim::FirmwareSetup source = setupFor("5.6.3");
-        source.bootMode = 4;
-        QByteArray image = sim::configImage(source);
-        const auto start = [&] {
-            if (operation == "update")
-                s.device.updateFirmware(firmware, "5.7.0");
-            else if (operation == "boot mode")
-                s.device.selectBootMode(5);
-            else if (operation == "restore")
-                s.device.dataRestore(image, "5.6.3");
-            else
-                s.device.dataBackup();
-        };
-        const QByteArray before = flash(adapter);
-        s.run(start);
-        // The window re-reads its settings after every refusal that touched them.
-        QCOMPARE(s.log.count("settingChanged()"), operation == "restore"  ? 2
-                                                  : operation == "backup" ? 0
-                                                                          : 1);
-        QCOMPARE(s.errors(), QStringList{"error(DeviceError_AdapterUnread)"});
-        QCOMPARE(flash(adapter), before);
-        QVERIFY(s.log.entries().filter("dataBackupProgressChanged").isEmpty());
-        s.run([&] { s.device.connected(); }); // a clean read, as after plugging it in again
-        s.run(start);
-        QCOMPARE(s.errors(), QStringList{});
-        QVERIFY(operation == "backup" ? progressOf(s.log, "dataBackupProgressChanged").complete()
-                                      : flash(adapter) != before);
+        b.run([&] { start(b.device, operation, firmware); });
+        QCOMPARE(b.log.entries(), task(refusal));
+        QVERIFY(b.untouched());
+        b.run([&] { b.device.connected(); }); // a clean read, as after plugging it in again
+        b.run([&] { start(b.device, operation, firmware); });
+        QCOMPARE(b.errors(), QStringList{});
+        QVERIFY(operation == "backup" ? progressOf(b.log, "dataBackupProgressChanged").complete()
+                                      : !b.untouched());
     }
     // The open retry's handler runs on this thread; destroying the session while a task waits
     // for it must neither deadlock nor leave the task with a dead object.
@@ -472,8 +508,7 @@ private slots:
     {
         auto device = std::make_unique<DeviceFlash>();
         device->connected();
-        QTRY_VERIFY(device->isBusy());
-        QTest::qWait(100);
+        QTRY_COMPARE(SimBus::instance().openAttempts(0xB372), 1);
         device.reset();
         QCOMPARE(SimBus::instance().openAttempts(0xB372), 1);
         QCOMPARE(SimBus::instance().openAttempts(0xB373), 0);
@@ -492,51 +527,18 @@ private slots:
     }
 };
 
-namespace {
-
-class TestSource : public DeviceChangeSource
-{
-public:
-    void send(DeviceChange::Event event, const QString &name = kAdapterName,
-              DeviceChange::Type type = DeviceChange::Type::Interface, quint16 flags = 0)
-    {
-        DeviceChange change;
-        change.event = event;
-        change.type = type;
-        change.name = name;
-        change.volumeFlags = flags;
-        emit deviceChanged(change);
-    }
-};
-
-QByteArray interfaceRecord(const QString &name, bool terminated = true)
-{
-    QByteArray record(28, '\0');
-    qToLittleEndian<quint32>(5, record.data() + 4);
-    for (const QChar c : name + (terminated ? QString(QChar(0)) : QString()))
-        record.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
-    qToLittleEndian<quint32>(quint32(record.size()), record.data());
-    return record;
-}
-
-} // namespace
-
 // Device arrival and removal: names, the platform records, and the session's decisions.
 class tst_DeviceWatch : public QObject
 {
     Q_OBJECT
     std::unique_ptr<DeviceFlash> m_device;
-    TestSource *m_source = nullptr;
+    DeviceChangeSource *m_source = nullptr;
     using Event = DeviceChange::Event;
 
-    // Connects the session to a plugged adapter and returns it, its log cleared.
-    std::shared_ptr<SimAdapter> connected(DeviceSignalLog &log)
+    void send(Event event, const QString &name = kAdapterName,
+              DeviceChange::Type type = DeviceChange::Type::Interface, quint16 flags = 0)
     {
-        auto adapter = plugAdapter();
-        m_device->connected();
-        settle(log);
-        log.clear();
-        return adapter;
+        emit m_source->deviceChanged({event, type, name, flags});
     }
 
 private slots:
@@ -544,11 +546,24 @@ private slots:
     {
         SimBus::instance().reset();
         m_device = std::make_unique<DeviceFlash>();
-        m_source = new TestSource;
-        m_source->setParent(m_device.get());
+        m_source = new DeviceChangeSource(m_device.get());
         m_device->addDeviceChangeSource(m_source);
     }
     void cleanup() { m_device.reset(); }
+    // A udev event names the adapter as Windows would, read from PRODUCT alone.
+    void udevEvents()
+    {
+        QMap<QString, QString> adapter{
+            {"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_device"}, {"PRODUCT", "e3a/b372"}};
+        const auto added = DeviceChanges::fromUdev("add", adapter);
+        QVERIFY(added && added->event == Event::Arrival);
+        QCOMPARE(added->name,
+                 R"(\\?\USB#VID_0E3A&PID_B372##{A5DCBF10-6530-11D2-901F-00C04FB951ED})");
+        QCOMPARE(DeviceChanges::fromUdev("remove", adapter)->event, Event::RemoveComplete);
+        QVERIFY(!DeviceChanges::fromUdev("bind", adapter));
+        adapter.insert("DEVTYPE", "usb_interface");
+        QVERIFY(!DeviceChanges::fromUdev("add", adapter));
+    }
     void windowsRecords_data()
     {
         QTest::addColumn<quint32>("message");
@@ -560,31 +575,17 @@ private slots:
         qToLittleEndian<quint32>(2, volume.data() + 4);
         qToLittleEndian<quint16>(1, volume.data() + 16);
         const QByteArray adapter = interfaceRecord(kAdapterName);
-        QTest::newRow("arrival") << 0x0219u << quint64(0x8000) << adapter
-                                 << "0 0 0 " + kAdapterName;
-        QTest::newRow("removal") << 0x0219u << quint64(0x8004) << adapter
-                                 << "1 0 0 " + kAdapterName;
-        QTest::newRow("unterminated")
-            << 0x0219u << quint64(0x8000) << interfaceRecord("ABC", false) << "0 0 0 ABC";
-        QTest::newRow("volume") << 0x0219u << quint64(0x8000) << volume << "0 1 1 ";
-        QTest::newRow("nodes changed") << 0x0219u << quint64(7) << QByteArray() << "2 2 0 ";
-        QTest::newRow("truncated") << 0x0219u << quint64(0x8000) << QByteArray(5, 5) << "0 2 0 ";
-        QTest::newRow("other message") << 0x0201u << quint64(0x8000) << adapter << "";
-    }
-    // A udev event names the adapter as Windows would, read from PRODUCT alone.
-    void udevEvents()
-    {
-        const QMap<QString, QString> device{{"SUBSYSTEM", "usb"}, {"DEVTYPE", "usb_device"}};
-        QMap<QString, QString> adapter = device;
-        adapter.insert("PRODUCT", "e3a/b372");
-        const auto added = DeviceChanges::fromUdev("add", adapter);
-        QVERIFY(added && added->event == Event::Arrival);
-        QCOMPARE(added->name,
-                 R"(\\?\USB#VID_0E3A&PID_B372##{A5DCBF10-6530-11D2-901F-00C04FB951ED})");
-        QCOMPARE(DeviceChanges::fromUdev("remove", adapter)->event, Event::RemoveComplete);
-        QVERIFY(!DeviceChanges::fromUdev("bind", adapter));
-        adapter.insert("DEVTYPE", "usb_interface");
-        QVERIFY(!DeviceChanges::fromUdev("add", adapter));
+        const auto row = [](const char *name, quint64 wParam, const QByteArray &record,
+                            const QString &decoded, quint32 message = 0x0219) {
+            QTest::newRow(name) << message << wParam << record << decoded;
+        };
+        row("arrival", 0x8000, adapter, "0 0 0 " + kAdapterName);
+        row("removal", 0x8004, adapter, "1 0 0 " + kAdapterName);
+        row("unterminated", 0x8000, interfaceRecord("ABC", false), "0 0 0 ABC");
+        row("volume", 0x8000, volume, "0 1 1 ");
+        row("nodes changed", 7, {}, "2 2 0 ");
+        row("truncated", 0x8000, QByteArray(5, 5), "0 2 0 ");
+        row("other message", 0x8000, adapter, "", 0x0201);
     }
     void windowsRecords()
     {
@@ -605,19 +606,19 @@ private slots:
     {
         DeviceSignalLog log(m_device.get());
         auto adapter = plugAdapter();
-        m_source->send(Event::Arrival);
+        send(Event::Arrival);
         QVERIFY(settle(log));
         QCOMPARE(log.entries(),
-                 (QStringList{"isBusyChanged(true)", "deviceRunStateChanged(DeviceStatus_Config)",
-                              "versionChanged(5.6.0)", "settingChanged()", "settingChanged()",
-                              "deviceConnectStatusChanged(true,b372)", "isBusyChanged(false)"}));
-        m_source->send(Event::Arrival); // a second arrival of the open adapter changes nothing
+                 task({"deviceRunStateChanged(DeviceStatus_Config)", "versionChanged(5.6.0)",
+                       "settingChanged()", "settingChanged()",
+                       "deviceConnectStatusChanged(true,b372)"}));
+        send(Event::Arrival); // a second arrival of the open adapter changes nothing
         QTest::qWait(50);
         QCOMPARE(SimBus::instance().totalOpenAttempts(), 1);
         log.clear();
         LogCapture lines;
         SimBus::instance().unplug(adapter);
-        m_source->send(Event::RemoveComplete);
+        send(Event::RemoveComplete);
         QCOMPARE(log.entries(), QStringList{"deviceConnectStatusChanged(false,b372)"});
         QCOMPARE(m_device->device(), DeviceFlash::Halvern_PidB374);
         QVERIFY(m_device->version().isEmpty());
@@ -627,7 +628,7 @@ private slots:
         // Volumes are only logged.
         lines.clear();
         for (quint16 flags : {0, 1, 2})
-            m_source->send(Event::Arrival, QString(), DeviceChange::Type::Volume, flags);
+            send(Event::Arrival, QString(), DeviceChange::Type::Volume, flags);
         QCOMPARE(lines.lines(), (QStringList{"upan", "CD_Arrived."}));
     }
     void otherDevicesIgnored()
@@ -638,8 +639,8 @@ private slots:
              {R"(\\?\USB#VID_0E3A&PID_B374#s#{g})", R"(\\?\USB#VID_0E3B&PID_B372#s#{g})",
               R"(\\?\USB#VID_0E3A&PID_1B372#s#{g})", R"(\\?\USB#VID_0E3A)",
               R"(\\?\USBSTOR#Disk&Ven_Generic&Prod_Flash&Rev_1.00#1#{53f5})"}) {
-            m_source->send(Event::Arrival, name);
-            m_source->send(Event::RemoveComplete, name);
+            send(Event::Arrival, name);
+            send(Event::RemoveComplete, name);
         }
         QTest::qWait(50);
         QVERIFY(log.entries().isEmpty());
@@ -650,7 +651,8 @@ private slots:
     void removalDuringUpdate()
     {
         DeviceSignalLog log(m_device.get());
-        auto adapter = connected(log);
+        auto adapter = plugAdapter();
+        connectNow(*m_device, log);
         QTemporaryDir dir;
         adapter->setReportDelay(std::chrono::microseconds(200));
         m_device->updateFirmware(writeFile(dir, "f.hfw", sim::applicationImage(200000)), "5.6.1");
@@ -658,13 +660,12 @@ private slots:
         // Slow the link so that the task sits in an exchange while the removal is handled.
         adapter->setReportDelay(std::chrono::milliseconds(300));
         QTest::qWait(20);
-        m_source->send(Event::RemoveComplete);
+        send(Event::RemoveComplete);
         QVERIFY(m_device->isBusy());
         SimBus::instance().unplug(adapter);
         QVERIFY(settle(log));
-        QCOMPARE(log.entries().filter(QRegularExpression("^(?!.*Progress)")),
-                 (QStringList{"isBusyChanged(true)", "deviceConnectStatusChanged(false,b372)",
-                              "error(DeviceError_WriteFlashFailure)", "isBusyChanged(false)"}));
+        QCOMPARE(log.entries(), task({"deviceConnectStatusChanged(false,b372)",
+                                      "error(DeviceError_WriteFlashFailure)"}));
     }
     void removalDuringOpenRetry()
     {
@@ -674,9 +675,9 @@ private slots:
         DeviceSignalLog log(m_device.get());
         QTimer::singleShot(300, this, [&] {
             SimBus::instance().plug(adapter);
-            m_source->send(Event::RemoveComplete);
+            send(Event::RemoveComplete);
         });
-        m_source->send(Event::Arrival); // returns after the retry
+        send(Event::Arrival); // returns after the retry
         QCOMPARE(SimBus::instance().openAttempts(0xB372), 2);
         QTest::qWait(100);
         QCOMPARE(log.entries(), QStringList{"deviceConnectStatusChanged(false,b372)"});
@@ -708,17 +709,13 @@ private slots:
         QFETCH(int, size);
         const bool v2 = from == "5.6.3";
         const sim::FirmwareSetup setup = setupFor(from, v2 ? QByteArray(300, 'M') : QByteArray());
-        auto adapter = plugAdapter(setup);
-        const QByteArray before = flash(adapter);
-        Session s;
+        Bench b(setup);
         const QByteArray firmware = sim::applicationImage(size, 7);
-        s.run([&] { s.device.updateFirmware(writeFile(m_dir, "u.hfw", firmware), target); });
-        const Progress progress = progressOf(s.log, "write2FlashProgressChanged");
+        b.run([&] { b.device.updateFirmware(writeFile(m_dir, "u.hfw", firmware), target); });
+        const Progress progress = progressOf(b.log, "write2FlashProgressChanged");
         QVERIFY(progress.ordered && progress.complete());
         QCOMPARE(progress.total, 16384 + size + 2);
-        QCOMPARE(s.log.entries().filter(QRegularExpression("^(?!.*Progress)")),
-                 (QStringList{"isBusyChanged(true)", "versionChanged(" + target + ")",
-                              "settingChanged()", "isBusyChanged(false)"}));
+        QCOMPARE(b.events(), task({"versionChanged(" + target + ")", "settingChanged()"}));
         // The old block, migrated for the old version and stamped for the new one; the
         // application behind it; the data blocks (and the V2 macros) as they were.
         const auto layout = v2 ? VersionRules::ConfigLayout::V2 : VersionRules::ConfigLayout::V1;
@@ -727,12 +724,12 @@ private slots:
         config = FlashImages::stampConfigBlock(config, layout, quint32(size),
                                                FlashImages::versionBytes(target.split('.')));
         const int app = v2 ? 0x40000 : 0x20000;
-        QByteArray expected = before;
+        QByteArray expected = b.before;
         expected.replace(0x4000, 16384, config);
         expected.replace(app, size + 2, firmware + "\x55\xAA");
-        QCOMPARE(flash(adapter).left(app + size + 2), expected.left(app + size + 2));
-        QCOMPARE(adapter->erasedSectorCount(2) + adapter->erasedSectorCount(3) +
-                     adapter->erasedSectorCount(4),
+        QCOMPARE(flash(b.adapter).left(app + size + 2), expected.left(app + size + 2));
+        QCOMPARE(b.adapter->erasedSectorCount(2) + b.adapter->erasedSectorCount(3) +
+                     b.adapter->erasedSectorCount(4),
                  0);
         QCOMPARE(freshRead(), target + (v2 ? " V2" : " V1"));
     }
@@ -754,7 +751,7 @@ private slots:
         const QByteArray firmware = sim::applicationImage(120000, 3);
         s.run(
             [&] { s.device.restoreFactorySettings(writeFile(m_dir, "f.hfw", firmware), target); });
-        QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
+        QCOMPARE(s.errors(), QStringList());
         const auto layout = v2 ? VersionRules::ConfigLayout::V2 : VersionRules::ConfigLayout::V1;
         auto image = FlashImages::makeImage();
         FlashImages::buildFactoryImage(*image, firmware, layout,
@@ -773,7 +770,7 @@ private slots:
             expected.replace(at, end - at,
                              bytes + QByteArray(end - at - int(bytes.size()), char(0xFF)));
         }
-        QCOMPARE(firstDifference(flash(adapter).left(end), expected.left(end)), QString());
+        QCOMPARE(flash(adapter).left(end), expected.left(end));
         QCOMPARE(freshRead(), target + (v2 ? " V2" : " V1"));
     }
     void refusedBeforeErasing_data()
@@ -783,28 +780,27 @@ private slots:
         QTest::addColumn<QString>("version");
         QTest::addColumn<QString>("error");
         QTest::addColumn<QString>("logLine");
-        const QString empty = "error(DeviceError_FirmwareDataEmpty)";
-        const QString large = "error(DeviceError_FirmwareTooLarge)";
-        QTest::newRow("empty file") << false << QString("empty") << QString("5.6.0") << empty
-                                    << QString("updateFirmware Error! firmware_data.isEmpty true");
-        QTest::newRow("missing file") << false << QString("missing") << QString("5.6.0") << empty
-                                      << QString("getFirmwareData is Empty!");
-        QTest::newRow("factory, empty file")
-            << true << QString("empty") << QString("5.6.0") << empty
-            << QString("restoreFactorySettings Error! firmware_data.isEmpty true");
-        QTest::newRow("too large for V2") << false << QString("786431") << QString("5.6.0") << large
-                                          << QString("firmware too large:");
-        QTest::newRow("3 GiB, measured, not read") << false << QString("sparse") << QString("5.6.0")
-                                                   << large << QString("firmware too large:");
-        QTest::newRow("endless device") << false << QString("/dev/zero") << QString("5.6.0")
-                                        << empty << QString("getFirmwareData is Empty!");
-        QTest::newRow("too large for V1") << true << QString("262143") << QString("5.4.0") << large
-                                          << QString("firmware too large:");
-        QTest::newRow("two-part version") << false << QString("1000") << QString("5.6") << QString()
-                                          << "updateFirmware Error! firmware_data.isEmpty false "
-                                             "Device.isOpen true firmware_version.size is 3 false";
-        QTest::newRow("four-part version") << true << QString("1000") << QString("5.6.1.2")
-                                           << QString() << QString("restoreFactorySettings Error!");
+        const auto row = [](const char *name, bool factory, const char *file, const char *version,
+                            const char *error, const char *logLine) {
+            QTest::newRow(name) << factory << QString(file) << QString(version)
+                                << (*error ? QString("error(DeviceError_%1)").arg(error) : "")
+                                << QString(logLine);
+        };
+        const char *empty = "FirmwareDataEmpty";
+        const char *large = "FirmwareTooLarge";
+        row("empty file", false, "empty", "5.6.0", empty,
+            "updateFirmware Error! firmware_data.isEmpty true");
+        row("missing file", false, "missing", "5.6.0", empty, "getFirmwareData is Empty!");
+        row("factory, empty file", true, "empty", "5.6.0", empty,
+            "restoreFactorySettings Error! firmware_data.isEmpty true");
+        row("too large for V2", false, "786431", "5.6.0", large, "firmware too large:");
+        row("3 GiB, measured, not read", false, "sparse", "5.6.0", large, "firmware too large:");
+        row("endless device", false, "/dev/zero", "5.6.0", empty, "getFirmwareData is Empty!");
+        row("too large for V1", true, "262143", "5.4.0", large, "firmware too large:");
+        row("two-part version", false, "1000", "5.6", "",
+            "updateFirmware Error! firmware_data.isEmpty false Device.isOpen true "
+            "firmware_version.size is 3 false");
+        row("four-part version", true, "1000", "5.6.1.2", "", "restoreFactorySettings Error!");
     }
     void refusedBeforeErasing()
     {
@@ -813,10 +809,7 @@ private slots:
         QFETCH(QString, version);
         QFETCH(QString, error);
         QFETCH(QString, logLine);
-        auto adapter = plugAdapter(setupFor("5.6.3"));
-        const QByteArray before = flash(adapter);
-        Session s;
-        adapter->clearCommands();
+        Bench b;
         QString path = file.startsWith('/') ? file : m_dir.filePath("missing.hfw");
         if (file == "empty" || file == "sparse")
             path = writeFile(m_dir, file, {});
@@ -824,18 +817,17 @@ private slots:
             QVERIFY(QFile::resize(path, 3LL << 30));
         if (file.toInt() > 0)
             path = writeFile(m_dir, file, QByteArray(file.toInt(), 'F'));
-        LogCapture lines;
-        s.run([&] {
-            factory ? s.device.restoreFactorySettings(path, version)
-                    : s.device.updateFirmware(path, version);
+        b.run([&] {
+            factory ? b.device.restoreFactorySettings(path, version)
+                    : b.device.updateFirmware(path, version);
         });
-        QCOMPARE(s.errors(), error.isEmpty() ? QStringList() : QStringList{error});
-        QVERIFY2(lines.contains(logLine), qPrintable(lines.lines().join('\n')));
-        QCOMPARE(flash(adapter), before);
+        QCOMPARE(b.errors(), error.isEmpty() ? QStringList() : QStringList{error});
+        QVERIFY2(b.lines.contains(logLine), qPrintable(b.lines.lines().join('\n')));
+        QVERIFY(b.untouched());
         // Nothing was erased or written; only the factory restore re-reads the version.
-        for (const auto &command : adapter->commands())
+        for (const auto &command : b.adapter->commands())
             QCOMPARE(command.code, 0x56u);
-        QCOMPARE(adapter->commands().size(), factory ? 316 : 0);
+        QCOMPARE(b.adapter->commands().size(), factory ? 316 : 0);
     }
     void failuresDuringProgramming_data()
     {
@@ -856,28 +848,25 @@ private slots:
         QFETCH(int, fault);
         QFETCH(int, exchange);
         QFETCH(QString, logLine);
-        auto adapter = plugAdapter(setupFor("5.6.3"));
-        Session s;
-        LogCapture lines;
-        adapter->clearCommands();
-        adapter->armFault(Fault(fault), exchange);
-        s.run([&] {
-            s.device.updateFirmware(writeFile(m_dir, "p.hfw", sim::applicationImage(60000, 9)),
+        Bench b;
+        b.adapter->armFault(Fault(fault), exchange);
+        b.run([&] {
+            b.device.updateFirmware(writeFile(m_dir, "p.hfw", sim::applicationImage(60000, 9)),
                                     "5.6.4");
         });
         const bool erase = exchange == 1;
-        QCOMPARE(s.errors(), QStringList{erase ? "error(DeviceError_EraseFlashFailure)"
+        QCOMPARE(b.errors(), QStringList{erase ? "error(DeviceError_EraseFlashFailure)"
                                                : "error(DeviceError_WriteFlashFailure)"});
-        QVERIFY(lines.contains(logLine));
-        const Progress progress = progressOf(s.log, "write2FlashProgressChanged");
+        QVERIFY(b.lines.contains(logLine));
+        const Progress progress = progressOf(b.log, "write2FlashProgressChanged");
         QVERIFY(progress.ordered && !progress.complete());
         QVERIFY(progress.steps == 0 || progress.total == 16384 + 60002);
         // Over flash that was not erased nothing is written: only the version re-read follows.
-        const auto commands = adapter->commands();
+        const auto commands = b.adapter->commands();
         for (int i = exchange; erase && i < commands.size(); ++i)
             QCOMPARE(commands[i].code, 0x56u);
         // The error comes before the task lets go of the busy flag.
-        QCOMPARE(s.log.entries().constLast(), QString("isBusyChanged(false)"));
+        QCOMPARE(b.log.entries().constLast(), QString("isBusyChanged(false)"));
     }
     void writeWalksTheSegmentTable()
     {
@@ -912,43 +901,6 @@ private slots:
     }
 };
 
-namespace {
-
-QByteArray v1Records()
-{
-    return sim::macroRecordV1(100, 0, "jump", 7, 0x10) +
-           sim::macroRecordV1(120, 2, "dash", 9, 0x80);
-}
-
-// What format 4 makes of the two format-1 records of v1Records().
-QByteArray v4Records()
-{
-    QByteArray out;
-    const QByteArray records = v1Records();
-    for (const QByteArray &v1 : {records.left(100), records.mid(100)}) {
-        QByteArray v4(132 + v1.size() - 85, '\0');
-        putU16(v4, 0, int(v4.size()));
-        v4[4] = 4;
-        v4.replace(5, 79, v1.mid(5, 79));
-        const quint8 mode = quint8(v1.at(4));
-        v4[84] = char(mode <= 1 ? 2 : mode == 2 ? 1 : 0);
-        out += v4.replace(132, v1.size() - 85, v1.mid(85));
-    }
-    return out;
-}
-
-// A V2 macro block around `content`: length, count 2, the bytes field as given, end marker.
-QByteArray macroBlock(const QByteArray &header, const QByteArray &content, int bytesField)
-{
-    QByteArray block = (header.left(64) + content).leftJustified(bytesField + 66, '\0');
-    putU16(block, 0, int(block.size()));
-    block[2] = 2;
-    putU16(block, 3, bytesField);
-    return block.replace(block.size() - 2, 2, "\xAA\x55");
-}
-
-} // namespace
-
 // Configuration backup, restore and boot mode.
 class tst_BackupRestore : public QObject
 {
@@ -958,15 +910,12 @@ private slots:
     void init() { SimBus::instance().reset(); }
     void closedDeviceDoesNothing()
     {
-        auto adapter = plugAdapter(setupFor("5.6.3"));
-        Session s(false); // never opened
-        QByteArray image = sim::configImage(setupFor("5.6.3"));
-        s.device.dataBackup();
-        s.device.dataRestore(image, "5.6.3");
-        s.device.selectBootMode(3);
+        Bench b(setupFor("5.6.3"), false); // never opened
+        for (const char *operation : {"backup", "restore", "boot mode"})
+            start(b.device, operation);
         QTest::qWait(200);
-        QVERIFY(s.log.entries().isEmpty());
-        QCOMPARE(adapter->exchangeCount(), 0);
+        QVERIFY(b.log.entries().isEmpty());
+        QCOMPARE(b.adapter->exchangeCount(), 0);
     }
     void backup_data()
     {
@@ -984,30 +933,25 @@ private slots:
         QFETCH(int, unplugAt);
         const auto setup =
             setupFor(version, length == 0x1C000 ? v1Records() : QByteArray(300, 'M'), 2);
-        auto adapter = plugAdapter(setup);
-        Session s;
-        adapter->clearCommands();
+        Bench b(setup);
         if (unplugAt)
-            adapter->armFault(Fault::Unplug, unplugAt);
-        const QByteArray image = backUp(s.device, s.log);
+            b.adapter->armFault(Fault::Unplug, unplugAt);
+        const QByteArray image = backUp(b.device, b.log);
         const int chunks = unplugAt ? unplugAt - 1 : (length + 51) / 52;
-        const Progress progress = progressOf(s.log, "dataBackupProgressChanged");
+        const Progress progress = progressOf(b.log, "dataBackupProgressChanged");
         QVERIFY(progress.ordered);
         QCOMPARE(progress.steps, chunks);
         QCOMPARE(progress.last, unplugAt ? chunks * 52 : length);
         QCOMPARE(progress.total, length);
-        QCOMPARE(s.log.entries().constLast(), QString("isBusyChanged(false)"));
-        QCOMPARE(s.log.entries().constFirst(), QString("isBusyChanged(true)"));
-        if (unplugAt) { // the receiver never sees a complete image
-            QVERIFY(image.isEmpty());
-            QCOMPARE(s.errors(), QStringList{"error(DeviceError_BackupReadFailure)"});
+        // The receiver never sees an incomplete image.
+        QCOMPARE(image, unplugAt ? QByteArray() : sim::configImage(setup));
+        QCOMPARE(b.events(), task(unplugAt ? QStringList{"error(DeviceError_BackupReadFailure)"}
+                                           : QStringList()));
+        if (unplugAt)
             return;
-        }
-        QVERIFY(s.errors().isEmpty());
-        QCOMPARE(image, sim::configImage(setup));
-        QCOMPARE(adapter->commands().size(), chunks);
-        QCOMPARE(adapter->commands().constLast().length, quint32(length - (chunks - 1) * 52));
-        QCOMPARE(s.device.transcripts().constLast().operation, QString("backup"));
+        QCOMPARE(b.adapter->commands().size(), chunks);
+        QCOMPARE(b.adapter->commands().constLast().length, quint32(length - (chunks - 1) * 52));
+        QCOMPARE(b.device.transcripts().constLast().operation, QString("backup"));
     }
     void restoreV2_data()
     {
@@ -1035,15 +979,11 @@ private slots:
         QByteArray input = image + QByteArray(extraInput, char(0xEE));
         // The adapter now holds something else: the restore must bring the image back.
         const sim::FirmwareSetup now = setupFor(adapterVersion);
-        auto adapter = plugAdapter(now);
-        const QByteArray before = flash(adapter);
-        Session s;
-        LogCapture lines;
-        s.run([&] { s.device.dataRestore(input, imageVersion); });
-        QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
+        Bench b(now);
+        b.run([&] { b.device.dataRestore(input, imageVersion); });
         // Sector 1 from the image with the adapter's header, the blocks from the image, the
         // macros converted from format 1 when the image's firmware is not compatible.
-        QByteArray expected = before;
+        QByteArray expected = b.before;
         expected.replace(0x4000, 0x3C000, QByteArray(0x3C000, char(0xFF))); // sectors 1 to 5
         QByteArray config = sim::configurationBlock(source);
         expected.replace(0x4000, 16384,
@@ -1056,19 +996,18 @@ private slots:
             expected.replace(0x4000 + offset, int(block.size()), block);
             total += int(block.size());
         }
-        QCOMPARE(firstDifference(flash(adapter), expected), QString()); // the application stays
-        QCOMPARE(lines.count("restoreV2ToV2  mmacro v1 to v4"), converted ? 2 : 0);
-        QCOMPARE(lines.contains("is not compatible version"), converted);
-        QVERIFY(lines.contains("restoreV2ToV2 " + QString::number(now.patch)));
-        const Progress progress = progressOf(s.log, "dataStoreProgressChanged");
+        QCOMPARE(flash(b.adapter), expected); // the application stays
+        QCOMPARE(b.lines.count("restoreV2ToV2  mmacro v1 to v4"), converted ? 2 : 0);
+        QCOMPARE(b.lines.contains("is not compatible version"), converted);
+        QVERIFY(b.lines.contains("restoreV2ToV2 " + QString::number(now.patch)));
+        const Progress progress = progressOf(b.log, "dataStoreProgressChanged");
         QCOMPARE(progress.last, total);
         QCOMPARE(progress.total, total);
-        QCOMPARE(s.log.entries().filter("dataStoreProgressChanged").constFirst(),
+        QCOMPARE(b.log.entries().filter("dataStoreProgressChanged").constFirst(),
                  QString("dataStoreProgressChanged(0,%1)").arg(total));
-        QCOMPARE(s.log.entries().mid(s.log.entries().size() - 2),
-                 (QStringList{"settingChanged()", "isBusyChanged(false)"}));
+        QCOMPARE(b.events(), task({"settingChanged()"}));
         // Re-read at once: the next change builds on the restored block, not on the one before.
-        QCOMPARE(s.device.bootMode(), 5);
+        QCOMPARE(b.device.bootMode(), 5);
         QCOMPARE(freshRead(), adapterVersion + " V2");
     }
     void restoreV1OntoV2_data()
@@ -1085,13 +1024,11 @@ private slots:
         const sim::FirmwareSetup old = setupFor("5.2.20", v1Records(), 2);
         QByteArray image = sim::configImage(old);
         const sim::FirmwareSetup now = setupFor(adapterVersion);
-        auto adapter = plugAdapter(now);
-        Session s;
-        LogCapture lines;
-        s.run([&] { s.device.dataRestore(image, "5.2.20"); });
-        QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
-        QVERIFY(lines.contains("restoreV1ToV2"));
-        QCOMPARE(lines.contains("is not compatible version"), converted);
+        Bench b(now);
+        b.run([&] { b.device.dataRestore(image, "5.2.20"); });
+        QCOMPARE(b.errors(), QStringList());
+        QVERIFY(b.lines.contains("restoreV1ToV2"));
+        QCOMPARE(b.lines.contains("is not compatible version"), converted);
         // Settings A and B from the image, the header from the adapter, the V1 macro area
         // cleared; data blocks with the V2 end marker; the macros in a V2 block.
         const QByteArray oldConfig = sim::configurationBlock(old);
@@ -1108,8 +1045,7 @@ private slots:
             converted ? macroBlock(QByteArray(64, '\0'), v4Records(), 64 + 314)
                       : macroBlock(QByteArray(64, '\0'), v1Records(), 220); // without the header
         expected.replace(0x1C000, int(macros.size()), macros);
-        const QByteArray actual = adapter->peek(kConfig, 0x3C000);
-        QCOMPARE(firstDifference(actual, expected), QString());
+        QCOMPARE(b.adapter->peek(kConfig, 0x3C000), expected);
         QCOMPARE(freshRead(), adapterVersion + " V2");
     }
     void refusedWithNothingErased_data()
@@ -1122,25 +1058,23 @@ private slots:
             putU16(image, position, value);
             return image;
         };
+        const auto row = [](const char *name, const char *adapter, const char *version,
+                            const QByteArray &image, const char *reason) {
+            QTest::newRow(name) << QString(adapter) << QString(version) << image << QString(reason);
+        };
         const QByteArray v1 = sim::configImage(setupFor("5.2.20", v1Records(), 2));
         const QByteArray v2 = sim::configImage(setupFor("5.5.9", v1Records(), 2));
-        QTest::newRow("V1 cut short") << QString("5.6.3") << QString("5.2.20") << v1.left(0x10000)
-                                      << QString("image shorter");
-        QTest::newRow("block A 65") << QString("5.6.3") << QString("5.2.20")
-                                    << patched(v1, 0x4000, 65) << QString("data block A");
-        QTest::newRow("block A 0x8001") << QString("5.6.3") << QString("5.5.9")
-                                        << patched(v2, 0x4000, 0x8001) << QString("data block A");
-        QTest::newRow("V1 record 84") << QString("5.6.3") << QString("5.2.20")
-                                      << patched(v1, 356 + 100, 84) << QString("macro record");
-        QTest::newRow("V2 record past its block")
-            << QString("5.6.3") << QString("5.5.9") << patched(v2, 0x1C000 + 64, 101)
-            << QString("macro record");
-        QTest::newRow("V1 macro block overflows")
-            << QString("5.6.3") << QString("5.2.20")
-            << patched(patched(v1, 356, 0xF000), 356 + 0xF000, 0x1000)
-            << QString("rebuilt macro block too large");
+        row("V1 cut short", "5.6.3", "5.2.20", v1.left(0x10000), "image shorter");
+        row("block A 65", "5.6.3", "5.2.20", patched(v1, 0x4000, 65), "data block A");
+        row("block A 0x8001", "5.6.3", "5.5.9", patched(v2, 0x4000, 0x8001), "data block A");
+        row("V1 record 84", "5.6.3", "5.2.20", patched(v1, 356 + 100, 84), "macro record");
+        row("V2 record past its block", "5.6.3", "5.5.9", patched(v2, 0x1C000 + 64, 101),
+            "macro record");
+        row("V1 macro block overflows", "5.6.3", "5.2.20",
+            patched(patched(v1, 356, 0xF000), 356 + 0xF000, 0x1000),
+            "rebuilt macro block too large");
         // Sector 5 holds the V1 application: a restore would overwrite it with the macro block.
-        QTest::newRow("V1 adapter") << QString("5.4.2") << QString("5.2.20") << v1 << QString();
+        row("V1 adapter", "5.4.2", "5.2.20", v1, "");
     }
     void refusedWithNothingErased()
     {
@@ -1148,45 +1082,34 @@ private slots:
         QFETCH(QString, version);
         QFETCH(QByteArray, image);
         QFETCH(QString, reason);
-        auto plugged = plugAdapter(setupFor(adapter));
-        const QByteArray before = flash(plugged);
-        Session s;
-        plugged->clearCommands();
-        LogCapture lines;
-        s.run([&] { s.device.dataRestore(image, version); });
+        Bench b(setupFor(adapter));
+        b.run([&] { b.device.dataRestore(image, version); });
         const QString error = reason.isEmpty() ? "error(DeviceError_RestoreNotSupported)"
                                                : "error(DeviceError_BackupImageInvalid)";
-        QCOMPARE(s.log.entries(), (QStringList{"isBusyChanged(true)", error, "settingChanged()",
-                                               "isBusyChanged(false)"}));
-        QVERIFY(reason.isEmpty() || lines.contains("restore refused: " + reason));
-        QCOMPARE(plugged->exchangeCount(), 0);
-        QCOMPARE(flash(plugged), before);
+        QCOMPARE(b.log.entries(), task({error, "settingChanged()"}));
+        QVERIFY(reason.isEmpty() || b.lines.contains("restore refused: " + reason));
+        QCOMPARE(b.adapter->exchangeCount(), 0);
+        QVERIFY(b.untouched());
     }
     void selectBootMode()
     {
-        const sim::FirmwareSetup setup = setupFor("5.6.3");
-        auto adapter = plugAdapter(setup);
-        Session s;
-        QCOMPARE(s.device.bootMode(), 2);
-        QByteArray expected = flash(adapter);
-        adapter->clearCommands();
-        s.run([&] { s.device.selectBootMode(3); });
+        sim::FirmwareSetup setup = setupFor("5.6.3");
+        Bench b(setup);
+        QCOMPARE(b.device.bootMode(), 2);
+        b.run([&] { b.device.selectBootMode(3); });
+        QByteArray expected = b.before;
         expected[0x4000 + 130] = 3; // nothing but the boot mode changed
-        QCOMPARE(flash(adapter), expected);
-        QCOMPARE(adapter->commands().size(), 1 + 316 + 316); // erase, write, re-read
-        const Progress progress = progressOf(s.log, "settingProgressChanged");
+        QCOMPARE(flash(b.adapter), expected);
+        QCOMPARE(b.adapter->commands().size(), 1 + 316 + 316); // erase, write, re-read
+        const Progress progress = progressOf(b.log, "settingProgressChanged");
         QVERIFY(progress.ordered && progress.complete() && progress.total == 16384);
-        QCOMPARE(s.log.entries().filter(QRegularExpression("^(?!setting.*Progress)")),
-                 (QStringList{"isBusyChanged(true)", "settingChanged()", "isBusyChanged(false)"}));
+        QCOMPARE(b.events(), task({"settingChanged()"}));
         // Re-read at once: a later change must build on the new value, not undo it.
-        QCOMPARE(s.device.bootMode(), 3);
+        QCOMPARE(b.device.bootMode(), 3);
         // A stored value above 6 reads as 6.
         SimBus::instance().reset();
-        sim::FirmwareSetup high = setup;
-        high.bootMode = 9;
-        plugAdapter(high);
-        Session limited;
-        QCOMPARE(limited.device.bootMode(), 6);
+        setup.bootMode = 9;
+        QCOMPARE(Bench(setup).device.bootMode(), 6);
     }
 };
 
@@ -1208,18 +1131,9 @@ class tst_KeepConfiguration : public QObject
             return m_accept;
         });
     }
-    void start(DeviceFlash &device, const QString &operation)
+    QString firmware(int size, quint32 seed)
     {
-        const QString firmware = writeFile(m_dir, "k.hfw", sim::applicationImage(30000, 2));
-        QByteArray image = sim::configImage(setupFor("5.6.1"));
-        if (operation == "update")
-            device.updateFirmware(firmware, "5.6.7");
-        else if (operation == "boot mode")
-            device.selectBootMode(1);
-        else if (operation == "factory")
-            device.restoreFactorySettings(firmware, "5.6.3");
-        else
-            device.dataRestore(image, "5.6.1");
+        return writeFile(m_dir, "k.hfw", sim::applicationImage(size, seed));
     }
 
 private slots:
@@ -1239,34 +1153,28 @@ private slots:
     {
         QFETCH(QString, operation);
         QFETCH(bool, written);
-        auto adapter =
-            plugAdapter(setupFor("5.6.3", sim::macroRecordV1(100, 0, "jump", 7, 0x10), 1));
-        Session s(false);
+        Bench b(setupFor("5.6.3", sim::macroRecordV1(100, 0, "jump", 7, 0x10), 1));
         m_accept = written;
-        keepCopies(s.device);
-        connectNow(s.device, s.log);
-        const QByteArray before = flash(adapter);
-        adapter->clearCommands();
-        s.run([&] { start(s.device, operation); });
+        keepCopies(b.device);
+        b.run([&] { start(b.device, operation, firmware(30000, 2)); });
         const bool block = operation == "update" || operation == "boot mode";
         QCOMPARE(m_copies.size(), 1);
         const Copy copy = m_copies.constFirst();
         QCOMPARE(copy.kind, block ? Copy::Kind::ConfigBlock : Copy::Kind::FullBackup);
-        QCOMPARE(copy.bytes, before.mid(0x4000, block ? 16384 : 0x3C000));
+        QCOMPARE(copy.bytes, b.before.mid(0x4000, block ? 16384 : 0x3C000));
         QCOMPARE(copy.firmwareVersion, QString("5.6.3"));
-        QCOMPARE(copy.serial, s.device.serialNumber());
-        const auto commands = adapter->commands();
+        QCOMPARE(copy.serial, b.device.serialNumber());
+        const auto commands = b.adapter->commands();
         const auto erase =
             std::find_if(commands.cbegin(), commands.cend(),
                          [](const sim::ReceivedCommand &c) { return c.code == 0x55; });
         // Reads before the erase: none for a block copy, the whole image (4727 chunks) otherwise.
         QCOMPARE(int(erase - commands.cbegin()),
                  written ? (block ? 0 : 4727) : int(commands.size()));
-        QCOMPARE(progressOf(s.log, "safetyCopyProgressChanged").complete(), !block);
-        QCOMPARE(s.errors(),
+        QCOMPARE(progressOf(b.log, "safetyCopyProgressChanged").complete(), !block);
+        QCOMPARE(b.errors(),
                  written ? QStringList() : QStringList{"error(DeviceError_SafetyCopyFailed)"});
-        if (!written)
-            QCOMPARE(flash(adapter), before);
+        QVERIFY(written || b.untouched());
         m_accept = true;
     }
     // An update across 5.5.0 ends as a factory restore with the new firmware followed by a
@@ -1283,15 +1191,15 @@ private slots:
     {
         QFETCH(QString, from);
         QFETCH(QString, to);
-        const QString firmware = writeFile(m_dir, "x.hfw", sim::applicationImage(40000, 6));
-        const auto setup = setupFor(from, from == "5.6.3" ? v1Records() : QByteArray(), 2);
-        auto adapter = plugAdapter(setup, 0xB372, "M7-SIM-00001");
+        const bool up = to == "5.7.3";
+        const QString path = firmware(40000, 6);
+        const auto setup = setupFor(from, up ? QByteArray() : v1Records(), 2);
+        auto adapter = plugAdapter(setup);
         {
-            Session s(false);
+            Session s;
             keepCopies(s.device);
-            connectNow(s.device, s.log);
-            s.run([&] { s.device.updateFirmware(firmware, to); });
-            QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
+            s.run([&] { s.device.updateFirmware(path, to); });
+            QCOMPARE(s.errors(), QStringList());
             QCOMPARE(s.device.version(), to);
             QCOMPARE(m_copies.size(), 1);
             QCOMPARE(m_copies.constFirst().bytes, sim::configImage(setup));
@@ -1301,7 +1209,6 @@ private slots:
             QCOMPARE(progress.filter(QRegularExpression("\\((\\d+),\\1\\)")).size(), 1);
             // The copy is the first part of that bar: the image read, the factory image and, going
             // up, the image written back.
-            const bool up = to == "5.7.3";
             auto factory = FlashImages::makeImage();
             FlashImages::buildFactoryImage(*factory, sim::applicationImage(40000, 6),
                                            up ? VersionRules::ConfigLayout::V2
@@ -1316,26 +1223,15 @@ private slots:
         auto byHand = plugAdapter(setup, 0xB372, "M7-SIM-00002");
         {
             Session s;
-            s.run([&] { s.device.restoreFactorySettings(firmware, to); });
+            s.run([&] { s.device.restoreFactorySettings(path, to); });
             QByteArray image = sim::configImage(setup);
-            if (VersionRules::compare(to, "5.5.0") >= 0)
+            if (up)
                 s.run([&] { s.device.dataRestore(image, from); });
-            QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
+            QCOMPARE(s.errors(), QStringList());
         }
-        QCOMPARE(adapter->peek(kConfig, 0x7C000).toHex(), byHand->peek(kConfig, 0x7C000).toHex());
+        QCOMPARE(adapter->peek(kConfig, 0x7C000), byHand->peek(kConfig, 0x7C000));
     }
     // A copy goes back byte for byte: its configuration area, read again, is the copy.
-    void invalidCopyRefused()
-    {
-        auto adapter = plugAdapter(setupFor("5.6.3"));
-        const QByteArray before = flash(adapter);
-        Session s;
-        Copy copy;
-        copy.bytes = QByteArray(16384, '\x33');
-        s.run([&] { s.device.restoreSafetyCopy(copy, "", ""); });
-        QCOMPARE(s.errors(), QStringList{"error(DeviceError_BackupImageInvalid)"});
-        QCOMPARE(flash(adapter), before);
-    }
     void restoreKeptCopy_data()
     {
         QTest::addColumn<QString>("operation");
@@ -1351,31 +1247,35 @@ private slots:
         QFETCH(int, unplugAt);
         QFETCH(bool, withFirmware);
         const auto setup = setupFor("5.6.3", sim::macroRecordV1(100, 0, "jump", 7, 0x10), 1);
-        auto adapter = plugAdapter(setup);
-        const QByteArray before = adapter->peek(kConfig, 0x3C000);
-        Session s(false);
-        keepCopies(s.device);
-        connectNow(s.device, s.log);
+        Bench b(setup);
+        keepCopies(b.device);
         if (unplugAt > 0)
-            adapter->armFault(Fault::Unplug, unplugAt);
-        s.run([&] { start(s.device, operation); });
+            b.adapter->armFault(Fault::Unplug, unplugAt);
+        b.run([&] { start(b.device, operation, firmware(30000, 2)); });
         QCOMPARE(m_copies.size(), 1);
         if (unplugAt > 0) { // plugged in again: a session finds the firmware and its block gone
-            SimBus::instance().plug(adapter);
-            s.run([&] { s.device.connected(); });
-            QVERIFY(s.log.count("error(DeviceError_FirmwareLost)") > 0);
+            SimBus::instance().plug(b.adapter);
+            b.run([&] { b.device.connected(); });
+            QVERIFY(b.log.count("error(DeviceError_FirmwareLost)") > 0);
         }
-        const Copy copy = m_copies.constFirst();
-        const QString firmware =
-            withFirmware
-                ? writeFile(m_dir, "c.hfw",
-                            sim::applicationImage(setup.applicationSize, setup.applicationSeed))
-                : "";
-        s.run([&] { s.device.restoreSafetyCopy(copy, firmware, withFirmware ? "5.6.3" : ""); });
-        QVERIFY2(s.errors().isEmpty(), qPrintable(s.errors().join(' ')));
+        const QString path =
+            withFirmware ? firmware(setup.applicationSize, setup.applicationSeed) : "";
+        b.run([&] {
+            b.device.restoreSafetyCopy(m_copies.constFirst(), path, withFirmware ? "5.6.3" : "");
+        });
+        QCOMPARE(b.errors(), QStringList());
         QCOMPARE(m_copies.size(), 1); // the copy being restored is not copied again
-        QCOMPARE(adapter->peek(kConfig, 0x3C000).toHex(), before.toHex());
+        QCOMPARE(flash(b.adapter), b.before);
         QCOMPARE(freshRead(), QString("5.6.3 V2"));
+    }
+    void invalidCopyRefused()
+    {
+        Bench b;
+        Copy copy;
+        copy.bytes = QByteArray(16384, '\x33');
+        b.run([&] { b.device.restoreSafetyCopy(copy, "", ""); });
+        QCOMPARE(b.errors(), QStringList{"error(DeviceError_BackupImageInvalid)"});
+        QVERIFY(b.untouched());
     }
 };
 

@@ -1,16 +1,79 @@
 #pragma once
 
-#include "support/DeviceTestSteps.h"
+#include "device/DeviceFlash.h"
 #include "support/SimFixture.h"
+#include "ui/DiagnosticsBundle.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMutex>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include <functional>
 
-// Steps and readings the device suites share on top of DeviceTestSteps.
+// Steps and readings the device suites share.
+
+// Records the signals of a DeviceFlash in the order they are emitted, on whichever thread emits
+// them, as short texts such as "versionChanged(5.6.0)" or "isBusyChanged(true)".
+class DeviceSignalLog : public QObject
+{
+public:
+    explicit DeviceSignalLog(DeviceFlash *device, bool withProgress = false)
+    {
+        watch(device, &DeviceFlash::error, "error");
+        watch(device, &DeviceFlash::deviceRunStateChanged, "deviceRunStateChanged");
+        watch(device, &DeviceFlash::versionChanged, "versionChanged");
+        watch(device, &DeviceFlash::isBusyChanged, "isBusyChanged");
+        watch(device, &DeviceFlash::deviceConnectStatusChanged, "deviceConnectStatusChanged");
+        watch(device, &DeviceFlash::settingChanged, "settingChanged");
+        if (!withProgress)
+            return;
+        watch(device, &DeviceFlash::write2FlashProgressChanged, "write2FlashProgressChanged");
+        watch(device, &DeviceFlash::dataStoreProgressChanged, "dataStoreProgressChanged");
+        watch(device, &DeviceFlash::settingProgressChanged, "settingProgressChanged");
+        watch(device, &DeviceFlash::safetyCopyProgressChanged, "safetyCopyProgressChanged");
+        watch(device, &DeviceFlash::dataBackupProgressChanged, "dataBackupProgressChanged");
+    }
+    QStringList entries() const
+    {
+        // An element-wise copy: a shared copy would let the emitting thread grow the list in
+        // place while this thread drops its reference.
+        QMutexLocker lock(&m_mutex);
+        return QStringList(m_entries.cbegin(), m_entries.cend());
+    }
+    int count(const QString &entry) const { return int(entries().count(entry)); }
+    void clear()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_entries.clear();
+    }
+
+private:
+    // Each signal argument as the log shows it; the backup's data pointer is left out.
+    static QString text(bool value) { return value ? "true" : "false"; }
+    static QString text(const QString &value) { return value; }
+    static QString text(qlonglong value) { return QString::number(value); }
+    static QString text(DeviceFlash::Halvern pid) { return QString::number(pid, 16); }
+    static QString text(DeviceFlash::DeviceError e) { return DiagnosticsBundle::key(e); }
+    static QString text(DeviceFlash::DeviceStatus s) { return DiagnosticsBundle::key(s); }
+    static QString text(char *) { return {}; }
+    template<typename Signal>
+    void watch(DeviceFlash *device, Signal signal, const char *name)
+    {
+        const auto add = [this, name](auto... args) {
+            QStringList texts{text(args)...};
+            texts.removeAll(QString());
+            QMutexLocker lock(&m_mutex);
+            m_entries.append(QLatin1String(name) + '(' + texts.join(',') + ')');
+        };
+        connect(device, signal, this, add, Qt::DirectConnection);
+    }
+
+    mutable QMutex m_mutex;
+    QStringList m_entries;
+};
 
 inline QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
 {
@@ -19,6 +82,11 @@ inline QString writeFile(const QTemporaryDir &dir, const QString &name, const QB
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("cannot write a test file");
     return path;
+}
+
+inline QStringList errors(const DeviceSignalLog &log)
+{
+    return log.entries().filter(QStringLiteral("error("));
 }
 
 // Waits, bounded and closely polled, until the task has let go of the device `times` times.
@@ -34,7 +102,7 @@ inline bool settle(const DeviceSignalLog &log, int times = 1)
     return true;
 }
 
-// Connects a session as connectSession does, closely polled.
+// Connects a session to the plugged adapter, waits until it is idle and forgets its signals.
 inline void connectNow(DeviceFlash &device, DeviceSignalLog &log)
 {
     device.connected();
@@ -59,6 +127,11 @@ struct Session
         settle(log);
     }
     QStringList errors() const { return ::errors(log); }
+    // The signals without the progress figures.
+    QStringList events() const
+    {
+        return log.entries().filter(QRegularExpression("^(?!.*Progress)"));
+    }
     DeviceFlash device;
     DeviceSignalLog log{&device, true};
 };
