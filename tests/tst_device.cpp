@@ -6,6 +6,7 @@
 #include "device/QHidDevice.h"
 #include "support/DeviceCases.h"
 #include "support/LogCapture.h"
+#include "support/Rows.h"
 #include "ui/DiagnosticsBundle.h"
 
 #include <QTimer>
@@ -210,6 +211,12 @@ private slots:
     }
 };
 
+struct Failure
+{
+    Fault fault;
+    QString logLine;
+};
+
 // The transport and the command exchange.
 class tst_HidExchange : public QObject
 {
@@ -314,17 +321,14 @@ private slots:
     }
     void failedExchanges_data()
     {
-        QTest::addColumn<int>("fault");
-        QTest::addColumn<QString>("logLine");
-        QTest::newRow("dropped reply") << int(Fault::DropReply) << "readCMDData: no reply within";
-        QTest::newRow("unplugged") << int(Fault::Unplug) << "readCMDData read error !!!";
+        addRows<Failure>({{"dropped reply", {Fault::DropReply, "readCMDData: no reply within"}},
+                          {"unplugged", {Fault::Unplug, "readCMDData read error !!!"}}});
     }
     void failedExchanges()
     {
-        QFETCH(int, fault);
-        QFETCH(QString, logLine);
+        const auto [fault, logLine] = fetchRow<Failure>();
         LogCapture log;
-        m_adapter->armFault(Fault(fault));
+        m_adapter->armFault(fault);
         QVERIFY(m_device.writeCMDData(Protocol::makeFrame(0x5D, 0, 4)));
         CommandFrame reply = Protocol::makeFrame(0x11, 0x22, 0x33);
         QVERIFY(!m_device.readCMDData(reply, 200));
@@ -332,10 +336,18 @@ private slots:
         QVERIFY(log.contains(logLine));
         const auto frames = m_device.transcripts().constFirst().frames; // the failure is kept
         QCOMPARE(frames.constLast().direction, Transcript::Direction::NoReply);
-        QCOMPARE(m_device.writeCMDData(Protocol::makeFrame(0x5D, 0, 4)),
-                 Fault(fault) != Fault::Unplug);
-        QCOMPARE(log.contains("writeCMDData write error !!!"), Fault(fault) == Fault::Unplug);
+        QCOMPARE(m_device.writeCMDData(Protocol::makeFrame(0x5D, 0, 4)), fault != Fault::Unplug);
+        QCOMPARE(log.contains("writeCMDData write error !!!"), fault == Fault::Unplug);
     }
+};
+
+struct Connection
+{
+    quint16 productId; // 0: none plugged
+    int openError;
+    QString version, read; // read: markers, serial, open attempts of B372 and B373
+    int blocker;
+    QString detail;
 };
 
 // The connection task: finding, opening and reading the adapter, and every way that can fail.
@@ -349,35 +361,22 @@ private slots:
     // with what the system says so that the page can tell the user why, and how to fix it.
     void connection_data()
     {
-        QTest::addColumn<quint16>("productId"); // 0: none plugged
-        QTest::addColumn<int>("openError");
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<QString>("read"); // markers, serial, open attempts of B372 and B373
-        QTest::addColumn<int>("blocker");
-        QTest::addColumn<QString>("detail");
-        const auto row = [](const char *name, quint16 productId, int openError, const char *version,
-                            const char *read, int blocker = 0, const QString &detail = {}) {
-            QTest::newRow(name) << productId << openError << QString(version) << QString(read)
-                                << blocker << detail;
-        };
         const char *unread = "0 0 0  2 2";
-        row("none", 0, 0, "5.6.3", unread);
-        row("permission", 0xB372, EACCES, "5.6.3", unread, DeviceFlash::OpenBlocker_Permission);
-        row("busy", 0xB372, EBUSY, "5.6.3", unread, DeviceFlash::OpenBlocker_Busy);
-        row("other", 0xB372, EIO, "5.6.3", unread, DeviceFlash::OpenBlocker_Other,
-            QString::fromLocal8Bit(std::strerror(EIO)));
-        row("V1", 0xB372, 0, "5.2.20", "aa55 aa55 aa55 0123cdef0000000000000000 1 0");
-        row("V2", 0xB372, 0, "5.6.3", "55aa 55aa aa55 0123cdef0000000000000000 1 0");
-        row("B373 only", 0xB373, 0, "5.6.3", "55aa 55aa aa55 0123cdef0000000000000000 2 1");
+        const QString io = QString::fromLocal8Bit(std::strerror(EIO));
+        addRows<Connection>(
+            {{"none", {0, 0, "5.6.3", unread, 0, {}}},
+             {"permission",
+              {0xB372, EACCES, "5.6.3", unread, DeviceFlash::OpenBlocker_Permission, {}}},
+             {"busy", {0xB372, EBUSY, "5.6.3", unread, DeviceFlash::OpenBlocker_Busy, {}}},
+             {"other", {0xB372, EIO, "5.6.3", unread, DeviceFlash::OpenBlocker_Other, io}},
+             {"V1", {0xB372, 0, "5.2.20", "aa55 aa55 aa55 0123cdef0000000000000000 1 0", 0, {}}},
+             {"V2", {0xB372, 0, "5.6.3", "55aa 55aa aa55 0123cdef0000000000000000 1 0", 0, {}}},
+             {"B373 only",
+              {0xB373, 0, "5.6.3", "55aa 55aa aa55 0123cdef0000000000000000 2 1", 0, {}}}});
     }
     void connection()
     {
-        QFETCH(quint16, productId);
-        QFETCH(int, openError);
-        QFETCH(QString, version);
-        QFETCH(QString, read);
-        QFETCH(int, blocker);
-        QFETCH(QString, detail);
+        const auto [productId, openError, version, read, blocker, detail] = fetchRow<Connection>();
         std::shared_ptr<SimAdapter> adapter;
         if (productId)
             adapter = plugAdapter(setupFor(version), productId, QByteArray::fromHex("0123cdef"));
