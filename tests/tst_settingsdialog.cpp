@@ -1,11 +1,7 @@
 #include "ui/SettingsDialog.h"
 
-#include <QAbstractButton>
-#include <QAbstractItemView>
-#include <QComboBox>
-#include <QLabel>
-#include <QProgressBar>
 #include <QtTest>
+#include <QtWidgets>
 
 class tst_SettingsDialog : public QObject
 {
