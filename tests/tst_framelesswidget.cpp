@@ -1,9 +1,7 @@
 #include "ui/FramelessWidget.h"
 
-#include <QLabel>
-#include <QMouseEvent>
-#include <QPushButton>
 #include <QtTest>
+#include <QtWidgets>
 
 class tst_FramelessWidget : public QObject
 {

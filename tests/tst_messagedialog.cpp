@@ -1,26 +1,23 @@
 #include "ui/MessageDialog.h"
 
-#include <QAbstractButton>
-#include <QLabel>
-#include <QTextBrowser>
 #include <QtTest>
+#include <QtWidgets>
 
 class tst_MessageDialog : public QObject
 {
     Q_OBJECT
 
-    QAbstractButton *button(const QByteArray &name) const
+    QAbstractButton *button(const QString &name) const
     {
-        return m_dialog->findChild<QAbstractButton *>(name.isEmpty() ? "toolButton_Close" : name);
+        return m_dialog->findChild<QAbstractButton *>(name);
     }
     // "title | text | the buttons shown", empty while the dialog is hidden.
     QString shown() const
     {
         QString text = m_dialog->findChild<QLabel *>("label_Title")->text() + " | " +
                        m_dialog->findChild<QTextBrowser *>()->toPlainText() + " |";
-        for (const char *name :
-             {"pushButton_MsgOK", "pushButton_MsgRestore", "pushButton_MsgUpdate"})
-            text += button(name)->isHidden() ? "" : " " + QString(name).mid(14);
+        for (const QString name : {"OK", "Restore", "Update"})
+            text += button("pushButton_Msg" + name)->isHidden() ? "" : ' ' + name;
         return m_dialog->isVisible() ? text : QString();
     }
     // The display timer's next tick, without waiting its interval out.
@@ -71,18 +68,17 @@ private slots:
     // execMessage() blocks until the same way out, and only OK accepts.
     void endings_data()
     {
-        QTest::addColumn<QByteArray>("name"); // empty: the Escape key
+        QTest::addColumn<QString>("name"); // empty: the Escape key
         QTest::addColumn<QStringList>("signals_");
-        QTest::newRow("OK") << QByteArray("pushButton_MsgOK") << QStringList{"ok", "closed"};
-        for (const char *name : {"Restore", "Update"})
-            QTest::newRow(name) << "pushButton_Msg" + QByteArray(name)
+        for (const char *name : {"OK", "Restore", "Update"})
+            QTest::newRow(name) << "pushButton_Msg" + QString(name)
                                 << QStringList{QString(name).toLower(), "closed"};
-        QTest::newRow("close") << QByteArray("toolButton_Close") << QStringList{"closed"};
-        QTest::newRow("escape") << QByteArray() << QStringList();
+        QTest::newRow("close") << "toolButton_Close" << QStringList{"closed"};
+        QTest::newRow("escape") << "" << QStringList();
     }
     void endings()
     {
-        QFETCH(QByteArray, name);
+        QFETCH(QString, name);
         QFETCH(QStringList, signals_);
         QStringList heard;
         connect(m_dialog, &MessageDialog::okButtonClicked, [&] { heard << "ok"; });

@@ -1,11 +1,8 @@
+#include "ui/RunLog.h"
 #include "ui/SettingsDialog.h"
 
-#include <QAbstractButton>
-#include <QAbstractItemView>
-#include <QComboBox>
-#include <QLabel>
-#include <QProgressBar>
 #include <QtTest>
+#include <QtWidgets>
 
 class tst_SettingsDialog : public QObject
 {
@@ -77,6 +74,38 @@ private slots:
                                  "pushButton_RestoreCopy", "toolButton_Close"})
             QTest::mouseClick(dialog->findChild<QAbstractButton *>(name), Qt::LeftButton);
         QCOMPARE(heard, (QStringList{"backup", "restore", "1", "closed 0 0"}));
+    }
+
+    // Show Log opens this run's log, read afresh each time and shown from its end. Enter in
+    // the find line selects the next match, from the top again past the last one; a text the
+    // log lacks leaves the selection where it was.
+    void showLog()
+    {
+        QWidget parent;
+        parent.show();
+        auto *dialog = new SettingsDialog(&parent);
+        dialog->show();
+        auto *button = dialog->findChild<QPushButton *>("pushButton_ShowLog");
+        auto *view = dialog->findChild<QPlainTextEdit *>();
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(view->window()->isVisible() && view->toPlainText().isEmpty()); // no log yet
+        QTemporaryDir dir;
+        RunLog log(dir.path());
+        for (const char *line : {"needle one", "two", "needle three"})
+            qInfo("%s", line);
+        QTest::mouseClick(button, Qt::LeftButton);
+        const QString text = view->toPlainText();
+        QVERIFY(text.endsWith("info     needle three\n") && view->textCursor().atEnd());
+        QStringList selected;
+        for (const char *wanted : {"needle", "needle", "needle", "absent", ""}) {
+            dialog->findChild<QLineEdit *>()->setText(wanted);
+            QTest::keyClick(dialog->findChild<QLineEdit *>(), Qt::Key_Return);
+            selected << QString::number(view->textCursor().selectionStart()) + ' ' +
+                            view->textCursor().selectedText();
+        }
+        const QString first = QString::number(text.indexOf("needle")) + " needle";
+        const QString second = QString::number(text.lastIndexOf("needle")) + " needle";
+        QCOMPARE(selected, (QStringList{first, second, first, first, first}));
     }
 };
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QMutex>
-#include <QString>
 #include <QStringList>
 
 // Records every log line written while it lives (from any thread), for tests that check the
@@ -15,13 +14,12 @@ public:
     LogCapture &operator=(const LogCapture &) = delete;
 
     QStringList lines() const;
+    // Lines that start with prefix.
     int count(const QString &prefix) const;
     bool contains(const QString &prefix) const { return count(prefix) > 0; }
     void clear();
 
 private:
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);
-
     mutable QMutex m_mutex;
     QStringList m_lines;
     QtMessageHandler m_previous = nullptr;
