@@ -562,6 +562,18 @@ private slots:
         QVERIFY(!DeviceChanges::fromUdev("bind", adapter));
         adapter.insert("DEVTYPE", "usb_interface");
         QVERIFY(!DeviceChanges::fromUdev("add", adapter));
+        // Without a usable PRODUCT the ids come from the database, both of them or none.
+        adapter = {{"SUBSYSTEM", "usb"},
+                   {"DEVTYPE", "usb_device"},
+                   {"PRODUCT", "e3a/zz"},
+                   {"ID_VENDOR_ID", "0e3a"},
+                   {"ID_MODEL_ID", "b372"}};
+        QCOMPARE(DeviceChanges::fromUdev("add", adapter)->name.left(25),
+                 R"(\\?\USB#VID_0E3A&PID_B372)");
+        adapter.remove("ID_MODEL_ID");
+        QVERIFY(!DeviceChanges::fromUdev("add", adapter));
+        adapter.insert("PRODUCT", "10e3a/b372"); // beyond 16 bits
+        QVERIFY(!DeviceChanges::fromUdev("add", adapter));
     }
     void windowsRecords_data()
     {

@@ -316,6 +316,13 @@ private slots:
                                        QByteArray(), BackupFile::encode({}, serial),
                                        BackupFile::encode(sim::applicationImage(4096), serial)})
             QCOMPARE(BackupFile::decode(file, serial).check, BackupFile::Check::WrongLength);
+        // Saved whole or not at all, with the system's reason when not.
+        QTemporaryDir dir;
+        QString error = "untouched";
+        QVERIFY(BackupFile::save(dir.filePath("b.bkp"), good, &error));
+        QCOMPARE(error, "untouched");
+        QVERIFY(!BackupFile::save(dir.filePath("none/b.bkp"), good, &error));
+        QVERIFY(!error.isEmpty() && error != "untouched" && !QFile::exists(dir.filePath("none")));
         QCOMPARE(BackupFile::imageVersion(hex("55ff00c8")), "255.0.200");
         QCOMPARE(BackupFile::imageVersion(hex("550506")), "");
     }
