@@ -26,13 +26,4 @@ QByteArray frameToReport(const CommandFrame &frame)
     return QByteArray(reinterpret_cast<const char *>(&frame), kFrameSize);
 }
 
-CommandFrame frameFromReport(const QByteArray &report)
-{
-    QByteArray bytes = report;
-    bytes.prepend('\0');
-    CommandFrame frame{};
-    std::memcpy(&frame, bytes.constData(), std::min<qsizetype>(bytes.size(), kFrameSize));
-    return frame;
-}
-
 } // namespace Protocol

@@ -53,8 +53,4 @@ CommandFrame makeFrame(quint32 code, quint32 address, quint32 length,
 // The frame's 65 bytes as one output report.
 QByteArray frameToReport(const CommandFrame &frame);
 
-// An input report (without report ID) as a reply frame: a 0x00 goes in front, a short report
-// leaves the missing tail zero and anything beyond 65 bytes is ignored.
-CommandFrame frameFromReport(const QByteArray &report);
-
 } // namespace Protocol
