@@ -593,6 +593,7 @@ private slots:
         row("arrival", 0x8000, adapter, "0 0 0 " + kAdapterName);
         row("removal", 0x8004, adapter, "1 0 0 " + kAdapterName);
         row("unterminated", 0x8000, interfaceRecord("ABC", false), "0 0 0 ABC");
+        row("half a unit at the end", 0x8000, interfaceRecord("ABC", false) + 'D', "0 0 0 ABC");
         row("volume", 0x8000, volume, "0 1 1 ");
         row("nodes changed", 7, {}, "2 2 0 ");
         row("truncated", 0x8000, QByteArray(5, 5), "0 2 0 ");
