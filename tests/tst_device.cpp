@@ -418,6 +418,17 @@ private slots:
         QCOMPARE(adapter->commands().size(), 316 * 2 + 1 + 2 + 3 + 3 + 1);
         QCOMPARE(adapter->commands().at(315).address, 0x08007FFCu);
         QCOMPARE(adapter->commands().at(315).length, 52u);
+        // After the version and the run state: the hardware block, then each data block's
+        // header and the end marker its length points to.
+        QStringList probes;
+        for (const auto &command : adapter->commands().mid(317, 8))
+            probes << QString("%1+%2").arg(command.address, 0, 16).arg(command.length);
+        const auto marker = [&](quint32 block) {
+            return QString::number(block - 2 + u16(adapter->peek(block, 2), 0), 16);
+        };
+        QCOMPARE(probes.join(' '), QString("8003fc0+52 8003ff4+12 8008000+52 8008034+12 %1+2 "
+                                           "8010000+52 8010034+12 %2+2")
+                                       .arg(marker(0x08008000), marker(0x08010000)));
     }
     void brokenAdapter_data()
     {
