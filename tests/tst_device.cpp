@@ -583,8 +583,10 @@ private slots:
                  R"(\\?\USB#VID_0E3A&PID_B372)");
         adapter.remove("ID_MODEL_ID");
         QVERIFY(!DeviceChanges::fromUdev("add", adapter));
-        adapter.insert("PRODUCT", "10e3a/b372"); // beyond 16 bits
-        QVERIFY(!DeviceChanges::fromUdev("add", adapter));
+        for (const char *beyond16Bits : {"10e3a/b372", "e3a/10000"}) {
+            adapter.insert("PRODUCT", beyond16Bits);
+            QVERIFY(!DeviceChanges::fromUdev("add", adapter));
+        }
     }
     void windowsRecords_data()
     {
