@@ -12,8 +12,7 @@ case "$sanitizer" in
 thread)
     build="$root/build-tsan"
     # The suites whose code runs on more than one thread.
-    suites=(tst_simulator tst_hidexchange tst_devicesession tst_devicewatch tst_flashprogramming
-        tst_backuprestore)
+    suites=(tst_hidexchange tst_devicesession tst_devicewatch tst_flashprogramming tst_backuprestore)
     tests="^($(
         IFS='|'
         echo "${suites[*]}"

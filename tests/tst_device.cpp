@@ -154,63 +154,6 @@ struct Bench : Plugged, Session
 
 } // namespace
 
-// The simulator's own behaviour that the product suites rely on but never see directly.
-class tst_Simulator : public QObject
-{
-    Q_OBJECT
-    std::shared_ptr<SimAdapter> m_adapter;
-    QHidDevice m_hid;
-
-    // One raw exchange: the reply as read, empty when none came.
-    QByteArray exchange(const QByteArray &frame)
-    {
-        QByteArray reply(64, '\0');
-        m_hid.write(frame);
-        m_hid.read(reply, 64, 50);
-        return reply;
-    }
-
-private slots:
-    void init()
-    {
-        SimBus::instance().reset();
-        m_adapter = plugAdapter();
-        QVERIFY(m_hid.open(0x0E3A, 0xB372));
-    }
-    void cleanup() { m_hid.close(); }
-    // Programming over unerased cells keeps old AND new, and the echo shows what is stored.
-    void writesBehaveLikeNorFlash()
-    {
-        const quint32 address = 0x08060000; // erased: beyond the provisioned application
-        QCOMPARE(exchange(command(0x57, address, 2, "\xF0\x3C")).mid(12, 2), "\xF0\x3C");
-        QCOMPARE(exchange(command(0x57, address, 2, "\x0F\xFF")).mid(12, 2),
-                 QByteArray("\0\x3C", 2));
-        QCOMPARE(exchange(command(0x56, address, 3)).mid(12, 3), QByteArray("\0\x3C\xFF", 3));
-    }
-    void unservedCommands_data()
-    {
-        QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("boot sector erase") << command(0x55, 0, 2, QByteArray("\x01\x00", 2));
-        QTest::newRow("no such sector") << command(0x55, 0, 1, "\x0C");
-        QTest::newRow("16 sectors") << command(0x55, 0, 16, QByteArray(16, '\x05'));
-        QTest::newRow("unknown code") << command(0x41, kConfig, 4);
-        QTest::newRow("read over 52 bytes") << command(0x56, kConfig, 53);
-        QTest::newRow("read past flash") << command(0x56, 0x08100000 - 2, 4);
-        QTest::newRow("read below flash") << command(0x56, 0x07FFFFFF, 2);
-        QTest::newRow("boot sector write") << command(0x57, 0x08003FC0, 2, QByteArray(2, 0));
-        QTest::newRow("write over 52 bytes") << command(0x57, 0x08060000, 53);
-    }
-    void unservedCommands()
-    {
-        QFETCH(QByteArray, frame);
-        const QByteArray before = flash(m_adapter);
-        const QByteArray reply = exchange(frame);
-        QCOMPARE(reply.size(), 64);
-        QVERIFY(reply.at(0) != 0x58 && reply.at(0) != 0x59);
-        QCOMPARE(flash(m_adapter), before);
-    }
-};
-
 struct Failure
 {
     Fault fault;
@@ -893,37 +836,6 @@ private slots:
         // The error comes before the task lets go of the busy flag.
         QCOMPARE(b.log.entries().constLast(), QString("isBusyChanged(false)"));
     }
-    void writeWalksTheSegmentTable()
-    {
-        auto adapter = plugAdapter(setupFor("5.6.3"));
-        DeviceFlash device;
-        QVERIFY(device.open(0x0E3A, 0xB372));
-        DeviceSignalLog log(&device, true);
-        auto empty = FlashImages::makeImage();
-        empty->segments[1].address = 0x08060000; // behind an empty first segment: never reached
-        empty->segments[1].length = 10;
-        QVERIFY(device.write2Flash(*empty, 0));
-        QCOMPARE(adapter->exchangeCount(), 0);
-        adapter->eraseSector(8);
-        auto small = FlashImages::makeImage();
-        QVERIFY(FlashImages::appendSegment(*small, 0x08080000, QByteArray(66, 'x')));
-        QVERIFY(device.write2Flash(*small, 2));
-        QCOMPARE(log.entries(),
-                 (QStringList{"settingProgressChanged(52,66)", "settingProgressChanged(66,66)"}));
-        QCOMPARE(adapter->commands().at(1).length, 14u);
-        QCOMPARE(adapter->commands().at(1).address, 0x08080000u + 52);
-        adapter->eraseSector(9);
-        adapter->clearCommands();
-        log.clear();
-        auto full = FlashImages::makeImage();
-        for (int i = 0; i < 15; ++i)
-            QVERIFY(FlashImages::appendSegment(*full, 0x080A0000 + quint32(i) * 0x100,
-                                               QByteArray(10, char(i))));
-        QVERIFY(device.write2Flash(*full, 7)); // an unknown selector reports no progress
-        QCOMPARE(adapter->exchangeCount(), 15);
-        QVERIFY(log.entries().isEmpty());
-        QCOMPARE(adapter->peek(0x080A0000 + 14 * 0x100, 10), QByteArray(10, char(14)));
-    }
 };
 
 // Configuration backup, restore and boot mode.
@@ -1376,7 +1288,6 @@ int main(int argc, char *argv[])
         {"devicewatch", [] { return new tst_DeviceWatch; }},
         {"keepconfiguration", [] { return new tst_KeepConfiguration; }},
         {"hidexchange", [] { return new tst_HidExchange; }},
-        {"simulator", [] { return new tst_Simulator; }},
         {"diagnostics", [] { return new tst_Diagnostics; }}};
     if (!suites.count(suite)) {
         qCritical("usage: tst_device SUITE [test options]");

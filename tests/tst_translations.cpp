@@ -1,7 +1,5 @@
-// The bundle: the five catalogs carry every text the code looks up, and every picture and
-// file the code, the forms and the style sheet load is there.
+// The five catalogs carry every text the code looks up, each really translated.
 #include <QDir>
-#include <QImageReader>
 #include <QRegularExpression>
 #include <QTranslator>
 #include <QtTest>
@@ -89,32 +87,6 @@ private slots:
             QCOMPARE(catalog.translate("MessageDialog", "Update Firmware"),
                      catalog.translate("MainWindow", "Update Firmware"));
             QCOMPARE(catalog.translate("MainWindow", "Russian"), QString::fromUtf8("русский"));
-        }
-    }
-
-    // Every file the code and the forms name is in the bundle; every picture the style sheet
-    // names comes with a sharp twice-as-large version for scaled screens.
-    void resources()
-    {
-        QString code;
-        for (const char *folder : {"ui", "app"}) {
-            const QDir dir(kSources.filePath(folder));
-            for (const QString &name : dir.entryList({"*.cpp", "*.ui"}, QDir::Files))
-                code += read(dir.filePath(name));
-        }
-        int checked = 0;
-        const QRegularExpression named(R"(:/[\w/.@-]+\.\w+)");
-        for (auto it = named.globalMatch(code); it.hasNext(); ++checked) {
-            const QString path = it.next().captured();
-            QVERIFY2(QFile::exists(path), qPrintable(path));
-        }
-        QVERIFY(checked >= 15);
-        const QRegularExpression url(R"(url\((:[^)]+)\))");
-        for (auto it = url.globalMatch(read(":/ui/style.qss")); it.hasNext();) {
-            const QString path = it.next().captured(1);
-            const QSize size = QImageReader(path).size();
-            QVERIFY2(size.isValid(), qPrintable(path));
-            QCOMPARE(QImageReader(QString(path).replace(".png", "@2x.png")).size(), size * 2);
         }
     }
 };
