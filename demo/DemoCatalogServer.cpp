@@ -36,7 +36,10 @@ bool DemoCatalogServer::listen()
     if (!m_server.listen())
         return false;
     // The download addresses carry the port, known only now.
-    publishCatalog();
+    QList<Firmware> firmware;
+    for (const QString &version : versions())
+        firmware.append({version, DemoCatalogServer::firmware(version), changeLogOf(version)});
+    publish(m_server, firmware, QStringLiteral("/download/firmware/HalVern_M7_FirmwareV%1.hfw"));
     return true;
 }
 
@@ -55,21 +58,24 @@ QByteArray DemoCatalogServer::firmware(const QString &version)
     return sim::applicationImage(kFirmwareBytes, qHash(version));
 }
 
-void DemoCatalogServer::publishCatalog()
+QByteArray DemoCatalogServer::catalog(const QJsonArray &firmware)
+{
+    const QJsonObject download{{"flashTool", QJsonObject{{"version", "2.3.4"}}},
+                               {"firmware", firmware}};
+    return QJsonDocument(QJsonObject{{"download", download}}).toJson();
+}
+
+void DemoCatalogServer::publish(LoopbackHttpServer &server, const QList<Firmware> &firmware,
+                                const QString &filePattern, LoopbackHttpServer::Mode catalogMode)
 {
     QJsonArray list;
-    for (const QString &version : versions()) {
-        const QString path =
-            QStringLiteral("/download/firmware/HalVern_M7_FirmwareV%1.hfw").arg(version);
-        const QByteArray bytes = firmware(version);
-        m_server.setRoute(path, {200, bytes});
-        list.append(QJsonObject{{"version", version},
-                                {"download", url(path).toString()},
-                                {"checksum", CatalogRules::md5Hex(bytes)},
-                                {"info", changeLogOf(version)}});
+    for (const Firmware &file : firmware) {
+        const QString path = filePattern.arg(file.version);
+        server.setRoute(path, {200, file.bytes});
+        list.append(QJsonObject{{"version", file.version},
+                                {"download", server.url(path).toString()},
+                                {"checksum", CatalogRules::md5Hex(file.bytes)},
+                                {"info", file.info}});
     }
-    const QJsonObject download{{"flashTool", QJsonObject{{"version", "2.3.4"}}},
-                               {"firmware", list}};
-    m_server.setRoute(QString::fromLatin1(kCatalogPath),
-                      {200, QJsonDocument(QJsonObject{{"download", download}}).toJson()});
+    server.setRoute(QString::fromLatin1(kCatalogPath), {200, catalog(list), catalogMode});
 }

@@ -3,6 +3,8 @@
 #include "demo/LoopbackHttpServer.h"
 
 #include <QByteArray>
+#include <QJsonArray>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -28,8 +30,20 @@ public:
     // The firmware file of a version: the same bytes every time.
     static QByteArray firmware(const QString &version);
 
-private:
-    void publishCatalog();
+    // One firmware the catalog lists: its version, the file's bytes, its change log.
+    struct Firmware
+    {
+        QString version;
+        QByteArray bytes;
+        QString info;
+    };
+    // The catalog document around a firmware list.
+    static QByteArray catalog(const QJsonArray &firmware);
+    // Serves each file at filePattern (%1: the version) and a catalog naming them, with their
+    // checksums, at kCatalogPath.
+    static void publish(LoopbackHttpServer &server, const QList<Firmware> &firmware,
+                        const QString &filePattern,
+                        LoopbackHttpServer::Mode catalogMode = LoopbackHttpServer::Mode::Body);
 
     LoopbackHttpServer m_server;
 };

@@ -20,6 +20,7 @@
 #include "app/InstanceProtocol.h"
 #include "app/SingleApplication.h"
 #include "app/SingleApplication_p.h"
+#include "app/TerminationSignal.h"
 #include "app/ToolMain.h"
 #include "cloud/CatalogRules.h"
 #include "cloud/SyncCloud.h"
@@ -36,6 +37,7 @@
 
 #include <thread>
 
+#include <csignal>
 #include <unistd.h>
 
 using namespace InstanceProtocol;
@@ -50,31 +52,21 @@ QJsonObject entry(const QString &version, const QString &url = {}, const QString
     return {{"version", version}, {"download", url}, {"checksum", sum}, {"info", "log " + version}};
 }
 
-QByteArray catalogBody(const QJsonArray &list)
-{
-    const QJsonObject download{{"flashTool", QJsonObject{{"version", "2.3.4"}}},
-                               {"firmware", list}};
-    return QJsonDocument(QJsonObject{{"download", download}}).toJson();
-}
-
 QByteArray image(const QString &version)
 {
     return QByteArray("HalVern application image " + version.toLatin1()).repeated(500);
 }
 
-const QString kCatalog = "/download/halvernapp.json";
+const QString kCatalog = DemoCatalogServer::kCatalogPath;
 
 // A catalog naming firmware files on the server, with the files served: a version's bytes are
 // its image followed by tail.
 void serve(HttpTestServer &server, const QStringList &versions, const QByteArray &tail = {})
 {
-    QJsonArray list;
-    for (const QString &version : versions) {
-        server.setRoute("/fw/" + version, Route{200, image(version) + tail});
-        list << entry(version, server.url("/fw/" + version).toString(),
-                      CatalogRules::md5Hex(image(version) + tail));
-    }
-    server.setRoute(kCatalog, Route{200, catalogBody(list)});
+    QList<DemoCatalogServer::Firmware> list;
+    for (const QString &version : versions)
+        list.append({version, image(version) + tail, "log " + version});
+    serveCatalog(server, list);
 }
 
 QString path(const QString &name = {})
@@ -383,17 +375,18 @@ private slots:
             Route route; // status 0: the server is down
             QString order;
             const char *serverPath = "";
-        } rows[] = {{0, {0, ""}, first},
-                    {1, {404, "gone"}, local},
-                    {1, {200, catalogBody(kServed), M::Trickle}, local}, // past the deadline
-                    {0, {200, kHuge}, first},
-                    {1, {200, kHuge, M::Unsized}, local},
-                    {1,
-                     {200, catalogBody({entry("2.0.0"), entry("../../e", "http://h/e")})},
-                     "on InformationError finished"},
-                    {0, {200, catalogBody(kServed)}, fresh},
-                    {2, {200, catalogBody(kServed)}, fresh, "/mirror//"},
-                    {3, {404, ""}, first}}; // an old cache with a hostile name is not used
+        } rows[] = {
+            {0, {0, ""}, first},
+            {1, {404, "gone"}, local},
+            {1, {200, DemoCatalogServer::catalog(kServed), M::Trickle}, local}, // past the deadline
+            {0, {200, kHuge}, first},
+            {1, {200, kHuge, M::Unsized}, local},
+            {1,
+             {200, DemoCatalogServer::catalog({entry("2.0.0"), entry("../../e", "http://h/e")})},
+             "on InformationError finished"},
+            {0, {200, DemoCatalogServer::catalog(kServed)}, fresh},
+            {2, {200, DemoCatalogServer::catalog(kServed)}, fresh, "/mirror//"},
+            {3, {404, ""}, first}}; // an old cache with a hostile name is not used
         for (const auto &r : rows) {
             QVERIFY(reset());
             const QString ini = path("halvernflashtool.ini");
@@ -654,6 +647,21 @@ private slots:
         QVERIFY(primary.waitForFinished(5000) && primary.exitStatus() == QProcess::NormalExit &&
                 primary.exitCode() == 0);
         QVERIFY(primary.readAll().contains("signal 15: closing once the adapter is idle"));
+    }
+
+    // A logout's SIGTERM arrives once, as its number, on this thread; so it does for a watcher
+    // made after the first one is gone, and two at once do not share it.
+    void terminationSignal()
+    {
+        for (int round = 0; round < 2; ++round) {
+            TerminationSignal watch;
+            QVERIFY(watch.isWatching() && !TerminationSignal().isWatching());
+            QSignalSpy received(&watch, &TerminationSignal::received);
+            QCOMPARE(::raise(SIGTERM), 0);
+            QVERIFY(received.wait(2000));
+            QTest::qWait(20);
+            QCOMPARE(received, QList<QList<QVariant>>{{SIGTERM}});
+        }
     }
 
     // Lines of every level, then from many threads at once, all reach the file and the memory.
