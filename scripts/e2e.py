@@ -206,7 +206,7 @@ class Driver:
     def run(self):
         steps = (
             ("catalog", self.catalog), ("connected", self.first_connection),
-            ("file-dialog", self.file_dialog), ("update", self.update),
+            ("dragged", self.drag), ("file-dialog", self.file_dialog), ("update", self.update),
             ("update-dismissed", self.dismiss, "Update successfully!"), ("backup", self.backup),
             ("backup-dismissed", self.dismiss), ("boot-mode", self.boot_mode),
             ("boot-mode-dismissed", self.dismiss), ("restore", self.restore),
@@ -257,6 +257,18 @@ class Driver:
         self.widget("MainWindow/page_Connected")
         self.widget("MainWindow/label_CurrentVersion", "5.6.0")
         self.widget("MainWindow/comboBox_Version", "5.7.3", enabled=True)
+
+    def drag(self):
+        # The window has no frame: held on its title with the left button, it follows the
+        # pointer, there and back, and stays where it is let go.
+        for dx, dy in ((60, 40), (-60, -40)):
+            start, title = self.widget("MainWindow"), self.widget("MainWindow/label_Title")
+            x, y = title.x + 20, title.y + title.height // 2
+            self.tool("xdotool", "mousemove", str(x), str(y), "mousedown", "1", "sleep", "0.2",
+                      "mousemove", str(x + dx // 2), str(y + dy // 2), "sleep", "0.2",
+                      "mousemove", str(x + dx), str(y + dy), "sleep", "0.2", "mouseup", "1")
+            moved = lambda: (self.find("MainWindow") or start)[:2] == (start.x + dx, start.y + dy)
+            self.wait(f"the window to move by {dx}, {dy}", moved, 5)
 
     def file_dialog(self):
         # Qt's own file dialog opens inside the window: the window's style must not reach it.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Drives the demo end to end in a real X server (Xvfb) with real mouse and key events: catalog,
-# connection, update, backup, restore, languages, unplug and re-plug, a second start, close.
+# connection, window drag, update, backup, restore, languages, unplug and re-plug, a second
+# start, close.
 # Each step is checked against the demo's log; screenshots go to <build>/e2e/NN-step.png.
 #
 #   scripts/e2e.sh [--build-dir DIR]
