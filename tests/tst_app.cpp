@@ -58,6 +58,7 @@ QByteArray image(const QString &version)
 }
 
 const QString kCatalog = DemoCatalogServer::kCatalogPath;
+constexpr auto catalogBody = &DemoCatalogServer::catalog;
 
 // A catalog naming firmware files on the server, with the files served: a version's bytes are
 // its image followed by tail.
@@ -120,6 +121,7 @@ struct Signals : QObject
 
 const QJsonArray kServed{entry("2.0.0", "http://h/2.hfw"), entry("1.0.0", "http://h/1.hfw")};
 const QByteArray kHuge(int(CatalogRules::MaxFirmwareBytes) + 65536, ' ');
+const QByteArray kLargest = catalogBody(kServed).leftJustified(CatalogRules::MaxCatalogBytes, ' ');
 // Caches: none, an older list, the list served, one an older version wrote with a climbing name.
 const QJsonArray kCaches[] = {
     {}, {entry("1.0.0", "http://h/1.hfw", "00")}, kServed, {entry("../x", "http://h/x")}};
@@ -375,18 +377,18 @@ private slots:
             Route route; // status 0: the server is down
             QString order;
             const char *serverPath = "";
-        } rows[] = {
-            {0, {0, ""}, first},
-            {1, {404, "gone"}, local},
-            {1, {200, DemoCatalogServer::catalog(kServed), M::Trickle}, local}, // past the deadline
-            {0, {200, kHuge}, first},
-            {1, {200, kHuge, M::Unsized}, local},
-            {1,
-             {200, DemoCatalogServer::catalog({entry("2.0.0"), entry("../../e", "http://h/e")})},
-             "on InformationError finished"},
-            {0, {200, DemoCatalogServer::catalog(kServed)}, fresh},
-            {2, {200, DemoCatalogServer::catalog(kServed)}, fresh, "/mirror//"},
-            {3, {404, ""}, first}}; // an old cache with a hostile name is not used
+        } rows[] = {{0, {0, ""}, first},
+                    {1, {404, "gone"}, local},
+                    {1, {200, catalogBody(kServed), M::Trickle}, local}, // past the deadline
+                    {0, {200, kHuge}, first},
+                    {1, {200, kHuge, M::Unsized}, local},
+                    {1,
+                     {200, catalogBody({entry("2.0.0"), entry("../../e", "http://h/e")})},
+                     "on InformationError finished"},
+                    {0, {200, catalogBody(kServed)}, fresh},
+                    {0, {200, kLargest, M::Unsized}, fresh}, // at the limit, and no length said
+                    {2, {200, catalogBody(kServed)}, fresh, "/mirror//"},
+                    {3, {404, ""}, first}}; // an old cache with a hostile name is not used
         for (const auto &r : rows) {
             QVERIFY(reset());
             const QString ini = path("halvernflashtool.ini");
