@@ -603,6 +603,7 @@ private slots:
     {
         plugAdapter();
         DeviceSignalLog log(m_device.get());
+        LogCapture lines;
         for (const char *name :
              {R"(\\?\USB#VID_0E3A&PID_B374#s#{g})", R"(\\?\USB#VID_0E3B&PID_B372#s#{g})",
               R"(\\?\USB#VID_0E3A&PID_1B372#s#{g})", R"(\\?\USB#VID_0E3A)",
@@ -613,6 +614,8 @@ private slots:
         QTest::qWait(50);
         QVERIFY(log.entries().isEmpty());
         QCOMPARE(SimBus::instance().totalOpenAttempts(), 0);
+        // A storage device is named in the log by its vendor, product and revision.
+        QVERIFY(lines.lines().join(' ').contains("Generic Flash 1.00"));
     }
     // Pulled out in the middle of an update: the link closes at once, but the device is reported
     // idle only when the task, whose exchanges now fail, has let go of it.
