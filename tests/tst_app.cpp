@@ -360,6 +360,9 @@ private slots:
             QCOMPARE(makeCloud()->currentLanguage(), ini.size() % 7 + 1);
             QCOMPARE(log.count("SyncCloud removed a settings lock without owner:"),
                      ini == "lock" ? 2 : 0);
+            // Only a firmware list that is no list is reported; none is not.
+            QCOMPARE(log.count("SyncCloud cached firmware list unreadable"),
+                     ini.contains("FirmwareInfo") ? 1 : 0);
         }
     }
 
