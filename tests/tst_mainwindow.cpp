@@ -596,6 +596,25 @@ private slots:
         QCOMPARE(label("label_Blocker"), QString());
     }
 
+    // The copy kept before a boot mode change goes back from the settings: the change undone.
+    void restoreKeptCopy()
+    {
+        start();
+        const auto block = [this] { return m_adapter->peek(0x08004000, 16384); };
+        const QByteArray before = block();
+        emit m_settings->bootModeChanged(3); // as the dialog's list does
+        WAIT_MSG(kTool, "successfully!");
+        WAIT(!m_device->isBusy() && block() != before);
+        messages()->hide();
+        click("toolButton_Settings");
+        auto *copies = m_settings->findChild<QComboBox *>("comboBox_SafetyCopies");
+        QCOMPARE(copies->count(), 1);
+        m_settings->findChild<QAbstractButton *>("pushButton_RestoreCopy")->click();
+        WAIT_MSG(kTool, "successfully!");
+        WAIT(!m_device->isBusy());
+        QCOMPARE(block(), before);
+    }
+
     // With nowhere to keep a copy of the settings, nothing is erased.
     void noRoomForSafetyCopy()
     {
