@@ -398,7 +398,9 @@ private slots:
             LogCapture log;
             QSignalSpy backups(m_device, &DeviceFlash::dataBackupProgressChanged);
             m_adapter->clearCommands();
-            m_adapter->setReportDelay(us(1500));
+            // Slow enough that the write outlasts the requests below however busy the machine:
+            // the delay is real time, the test's own steps are not.
+            m_adapter->setReportDelay(us(20000));
             openFile("FirmwareV5.7.1.bin", "5.7.1", "pushButton_MsgUpdate");
             for (int other = 0; how == 0 && other < 3; ++other) {
                 messages()->hide();
@@ -647,7 +649,8 @@ private slots:
     {
         for (int operation : {0, 1, 2}) { // none (the settings open), an update, a backup
             start();
-            m_adapter->setReportDelay(us(300));
+            // Still running when the test looks, however busy the machine.
+            m_adapter->setReportDelay(us(3000));
             auto *bar = operation == 1 ? w<QProgressBar>("progressBar")
                                        : m_settings->findChild<QProgressBar *>();
             operation == 0   ? click("toolButton_Settings")
