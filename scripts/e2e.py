@@ -96,9 +96,9 @@ class Driver:
     def log(self):
         return read(self.log_path)
 
-    def find(self, spec):
-        # spec is "window/name", or "window" for the window itself.
-        window, _, name = spec.partition("/")
+    def find(self, target):
+        # target is "window/name", or "window" for the window itself.
+        window, _, name = target.partition("/")
         for fields in (line.split("\t") for line in read(self.describe_path).splitlines()):
             if len(fields) == 9 and fields[:2] == [window, name or window]:
                 return Widget(*map(int, fields[3:7]), fields[7] == "1", re.sub(
@@ -124,22 +124,22 @@ class Driver:
         regex, since = re.compile(pattern), self.mark if since is None else since
         return self.wait(f"log /{pattern}/", lambda: regex.search(self.log(), since), timeout)[0]
 
-    def widget(self, spec, text=None, enabled=False, timeout=20):
+    def widget(self, target, text=None, enabled=False, timeout=20):
         # Waits until the widget is shown (enabled, with text in it) and holds still: it is in
         # the description as soon as Qt shows it, and the X server maps it a moment later.
         last = {}
 
         def ready():
-            widget = self.find(spec)
+            widget = self.find(target)
             shown = widget and (widget.enabled or not enabled) and (text or "") in widget.text
             key = shown and widget[:5]  # place, size and state
             if last.get("key") != key:
                 last.update(key=key, since=time.monotonic())
             return widget if shown and time.monotonic() - last["since"] >= 0.3 else None
-        return self.wait(spec + (f" showing {text!r}" if text else ""), ready, timeout)
+        return self.wait(target + (f" showing {text!r}" if text else ""), ready, timeout)
 
-    def gone(self, spec, timeout=20):
-        return self.wait(f"{spec} to close", lambda: self.find(spec) is None, timeout)
+    def gone(self, target, timeout=20):
+        return self.wait(f"{target} to close", lambda: self.find(target) is None, timeout)
 
     def not_logged(self, pattern, what):
         self.expect(not re.search(pattern, self.log()[self.mark:]), f"the {what} logged a failure")
@@ -152,8 +152,8 @@ class Driver:
         self.expect(result.returncode == 0, f"{' '.join(args)} failed: {result.stderr.strip()}")
         return result.stdout
 
-    def click(self, spec, timeout=20):
-        widget = self.widget(spec, enabled=True, timeout=timeout)
+    def click(self, target, timeout=20):
+        widget = self.widget(target, enabled=True, timeout=timeout)
         # No --sync: it waits for a movement that never comes when the pointer is already
         # there. The server handles the fake motion before the fake click anyway.
         self.tool("xdotool", "mousemove", str(widget.x + widget.width // 2),
