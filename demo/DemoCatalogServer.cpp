@@ -58,6 +58,12 @@ QByteArray DemoCatalogServer::firmware(const QString &version)
     return sim::applicationImage(kFirmwareBytes, qHash(version));
 }
 
+QJsonObject DemoCatalogServer::entry(const QString &version, const QString &download,
+                                     const QString &checksum, const QString &info)
+{
+    return {{"version", version}, {"download", download}, {"checksum", checksum}, {"info", info}};
+}
+
 QByteArray DemoCatalogServer::catalog(const QJsonArray &firmware)
 {
     const QJsonObject download{{"flashTool", QJsonObject{{"version", "2.3.4"}}},
@@ -72,10 +78,8 @@ void DemoCatalogServer::publish(LoopbackHttpServer &server, const QList<Firmware
     for (const Firmware &file : firmware) {
         const QString path = filePattern.arg(file.version);
         server.setRoute(path, {200, file.bytes});
-        list.append(QJsonObject{{"version", file.version},
-                                {"download", server.url(path).toString()},
-                                {"checksum", CatalogRules::md5Hex(file.bytes)},
-                                {"info", file.info}});
+        list.append(entry(file.version, server.url(path).toString(),
+                          CatalogRules::md5Hex(file.bytes), file.info));
     }
     server.setRoute(QString::fromLatin1(kCatalogPath), {200, catalog(list), catalogMode});
 }

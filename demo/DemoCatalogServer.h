@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -37,6 +38,9 @@ public:
         QByteArray bytes;
         QString info;
     };
+    // One entry of a catalog's firmware list.
+    static QJsonObject entry(const QString &version, const QString &download,
+                             const QString &checksum, const QString &info);
     // The catalog document around a firmware list.
     static QByteArray catalog(const QJsonArray &firmware);
     // Serves each file at filePattern (%1: the version) and a catalog naming them, with their

@@ -49,7 +49,7 @@ namespace {
 
 QJsonObject entry(const QString &version, const QString &url = {}, const QString &sum = {})
 {
-    return {{"version", version}, {"download", url}, {"checksum", sum}, {"info", "log " + version}};
+    return DemoCatalogServer::entry(version, url, sum, "log " + version);
 }
 
 QByteArray image(const QString &version)

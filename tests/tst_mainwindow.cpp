@@ -1,6 +1,5 @@
 // The main window end to end: the real device link on the simulated adapter, the real catalog
 // on a loopback HTTP server, and the window's own widgets and dialogs.
-#include "cloud/CatalogRules.h"
 #include "device/DeviceChangeSource.h"
 #include "support/HttpTestServer.h"
 #include "support/LogCapture.h"
