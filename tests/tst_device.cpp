@@ -1,5 +1,6 @@
 // The device suites, end to end against the simulated adapter. One executable: each CTest test
 // runs one suite, named by the first argument.
+#include "device/ConfigImage.h"
 #include "device/DeviceChange.h"
 #include "device/DeviceChangeSource.h"
 #include "device/FlashImage.h"
@@ -22,6 +23,7 @@ using sim::Fault;
 using sim::SimAdapter;
 using sim::SimBus;
 using Copy = DeviceFlash::SafetyCopy;
+using VersionRules::ConfigLayout;
 
 namespace {
 
@@ -32,17 +34,12 @@ const QString kAdapterName =
 sim::FirmwareSetup setupFor(const QString &version, const QByteArray &macros = {}, int count = 0)
 {
     const QStringList parts = version.split('.');
-    sim::FirmwareSetup setup;
-    setup.minor = quint8(parts[1].toUInt());
-    setup.patch = quint8(parts[2].toUInt());
-    setup.layout = VersionRules::compare(version, "5.5.0") < 0 ? sim::Layout::V1 : sim::Layout::V2;
-    setup.applicationSize = 50000;
-    setup.bootMode = 2;
-    setup.dataA = QByteArray(700, 'A') + version.toLatin1();
-    setup.dataB = QByteArray(1500, 'B') + version.toLatin1();
-    setup.macros = macros;
-    setup.macroCount = quint8(count);
-    return setup;
+    const auto layout =
+        VersionRules::compare(version, "5.5.0") < 0 ? sim::Layout::V1 : sim::Layout::V2;
+    const QByteArray tag = version.toLatin1();
+    return sim::FirmwareSetup{
+        5, quint8(parts[1].toUInt()),  quint8(parts[2].toUInt()),   layout, 50000,        1,
+        2, QByteArray(700, 'A') + tag, QByteArray(1500, 'B') + tag, macros, quint8(count)};
 }
 
 QByteArray flash(const std::shared_ptr<SimAdapter> &adapter)
@@ -50,20 +47,10 @@ QByteArray flash(const std::shared_ptr<SimAdapter> &adapter)
     return adapter->peek(0x08000000, 0x100000);
 }
 
-quint16 u16(const QByteArray &bytes, int position)
+QByteArray withU16(QByteArray bytes, int position, int value)
 {
-    return qFromLittleEndian<quint16>(bytes.constData() + position);
-}
-
-void putU16(QByteArray &bytes, int position, int value)
-{
-    qToLittleEndian(quint16(value), reinterpret_cast<uchar *>(bytes.data()) + position);
-}
-
-QByteArray command(quint32 code, quint32 address, quint32 length, const QByteArray &payload = {})
-{
-    const QByteArray padded = payload.leftJustified(52, '\0', true);
-    return Protocol::frameToReport(Protocol::makeFrame(code, address, length, padded.constData()));
+    qToLittleEndian(quint16(value), bytes.data() + position);
+    return bytes;
 }
 
 // The signals of one task: busy, what it reported, idle again.
@@ -105,31 +92,29 @@ QByteArray v1Records()
            sim::macroRecordV1(120, 2, "dash", 9, 0x80);
 }
 
-// What format 4 makes of the two format-1 records of v1Records().
-QByteArray v4Records()
+// Empty when the adapter holds what `image` programs over `before` (its sectors erased, then
+// its segments written), having erased those sectors once and no other; else what differs.
+QString holds(const SimAdapter &adapter, const QByteArray &before, const FlashImage &image)
 {
-    QByteArray out;
-    const QByteArray records = v1Records();
-    for (const QByteArray &v1 : {records.left(100), records.mid(100)}) {
-        QByteArray v4(132 + v1.size() - 85, '\0');
-        putU16(v4, 0, int(v4.size()));
-        v4[4] = 4;
-        v4.replace(5, 79, v1.mid(5, 79));
-        const quint8 mode = quint8(v1.at(4));
-        v4[84] = char(mode <= 1 ? 2 : mode == 2 ? 1 : 0);
-        out += v4.replace(132, v1.size() - 85, v1.mid(85));
+    QByteArray expected = before;
+    QString erased(SimAdapter::kSectorCount, '0'), expectedErased = erased;
+    for (quint32 i = 0; i < image.eraseCount; ++i) {
+        const sim::FlashSector sector = SimAdapter::sector(image.eraseList[i]);
+        expected.replace(int(sector.address - 0x08000000), int(sector.size),
+                         QByteArray(int(sector.size), char(0xFF)));
+        expectedErased[sector.number] = '1';
     }
-    return out;
-}
-
-// A V2 macro block around `content`: length, count 2, the bytes field as given, end marker.
-QByteArray macroBlock(const QByteArray &header, const QByteArray &content, int bytesField)
-{
-    QByteArray block = (header.left(64) + content).leftJustified(bytesField + 66, '\0');
-    putU16(block, 0, int(block.size()));
-    block[2] = 2;
-    putU16(block, 3, bytesField);
-    return block.replace(block.size() - 2, 2, "\xAA\x55");
+    for (int i = 0; i < FlashImages::segmentCount(image); ++i) {
+        const QByteArray bytes = FlashImages::segmentBytes(image, i);
+        expected.replace(int(image.segments[i].address - 0x08000000), int(bytes.size()), bytes);
+    }
+    for (int sector = 0; sector < SimAdapter::kSectorCount; ++sector)
+        erased[sector] = QChar('0' + adapter.erasedSectorCount(sector));
+    if (erased != expectedErased)
+        return "erased " + erased + ", not " + expectedErased;
+    const QByteArray now = adapter.peek(0x08000000, int(before.size()));
+    const auto differs = std::mismatch(now.cbegin(), now.cend(), expected.cbegin()).first;
+    return differs == now.cend() ? QString() : QString::number(differs - now.cbegin(), 16);
 }
 
 struct Plugged
@@ -157,7 +142,8 @@ struct Bench : Plugged, Session
 struct Failure
 {
     Fault fault;
-    QString logLine;
+    QString logLine; // or the error reported
+    int exchange = 1;
 };
 
 // The transport and the command exchange.
@@ -181,7 +167,7 @@ private slots:
         QVERIFY(!hid.isOpen());
         QVERIFY(hid.open(0x0E3A, 0xB372));
         QVERIFY(hid.open(0x0E3A, 0xB372)); // replaces the handle
-        QCOMPARE(hid.write(command(0x5D, 0, 4)), 65);
+        QCOMPARE(hid.write(Protocol::frameToReport(Protocol::makeFrame(0x5D, 0, 4))), 65);
         QByteArray buffer(10, 'x');
         QCOMPARE(hid.read(buffer, 0xFFFFFFFF, 500), 10); // the buffer's own size
         QCOMPARE(quint8(buffer.at(0)), quint8(0x5D));
@@ -269,18 +255,18 @@ private slots:
     }
     void failedExchanges()
     {
-        const auto [fault, logLine] = fetchRow<Failure>();
+        const Failure r = fetchRow<Failure>();
         LogCapture log;
-        m_adapter->armFault(fault);
+        m_adapter->armFault(r.fault);
         QVERIFY(m_device.writeCMDData(Protocol::makeFrame(0x5D, 0, 4)));
         CommandFrame reply = Protocol::makeFrame(0x11, 0x22, 0x33);
         QVERIFY(!m_device.readCMDData(reply, 200));
         QCOMPARE(quint32(reply.code), 0x11u); // the caller's frame is left untouched
-        QVERIFY(log.contains(logLine));
+        QVERIFY(log.contains(r.logLine));
         const auto frames = m_device.transcripts().constFirst().frames; // the failure is kept
         QCOMPARE(frames.constLast().direction, Transcript::Direction::NoReply);
-        QCOMPARE(m_device.writeCMDData(Protocol::makeFrame(0x5D, 0, 4)), fault != Fault::Unplug);
-        QCOMPARE(log.contains("writeCMDData write error !!!"), fault == Fault::Unplug);
+        QCOMPARE(m_device.writeCMDData(Protocol::makeFrame(0x5D, 0, 4)), r.fault != Fault::Unplug);
+        QCOMPARE(log.contains("writeCMDData write error !!!"), r.fault == Fault::Unplug);
     }
 };
 
@@ -291,6 +277,13 @@ struct Connection
     QString version, read; // read: markers, serial, open attempts of B372 and B373
     int blocker;
     QString detail;
+};
+
+struct Unread
+{
+    int exchange;
+    QString operation;
+    QStringList refusal;
 };
 
 // The connection task: finding, opening and reading the adapter, and every way that can fail.
@@ -367,7 +360,8 @@ private slots:
         for (const auto &command : adapter->commands().mid(317, 8))
             probes << QString("%1+%2").arg(command.address, 0, 16).arg(command.length);
         const auto marker = [&](quint32 block) {
-            return QString::number(block - 2 + u16(adapter->peek(block, 2), 0), 16);
+            return QString::number(
+                block - 2 + qFromLittleEndian<quint16>(adapter->peek(block, 2).constData()), 16);
         };
         QCOMPARE(probes.join(' '), QString("8003fc0+52 8003ff4+12 8008000+52 8008034+12 %1+2 "
                                            "8010000+52 8010034+12 %2+2")
@@ -375,24 +369,21 @@ private slots:
     }
     void brokenAdapter_data()
     {
-        QTest::addColumn<int>("damage");
-        QTest::addColumn<QString>("tail"); // the signals after the run state, before the connect
+        // The signals after the run state, before the connect.
         const QString lost =
             "versionChanged(5.6.3) error(DeviceError_ConfigurationLost) settingChanged()";
-        QTest::newRow("hardware block") << 0 << QString("error(DeviceError_HardwareFailure)");
-        QTest::newRow("block A marker") << 1 << lost;
-        QTest::newRow("block B marker") << 2 << lost;
-        QTest::newRow("block A too long") << 5 << lost;
-        QTest::newRow("application marker")
-            << 3
-            << QString("versionChanged(5.6.3) settingChanged() error(DeviceError_FirmwareLost)");
-        QTest::newRow("configuration block")
-            << 4 << QString("settingChanged() error(DeviceError_FirmwareLost)");
+        addRows<std::pair<int, QString>>(
+            {{"hardware block", {0, "error(DeviceError_HardwareFailure)"}},
+             {"block A marker", {1, lost}},
+             {"block B marker", {2, lost}},
+             {"block A too long", {5, lost}},
+             {"application marker",
+              {3, "versionChanged(5.6.3) settingChanged() error(DeviceError_FirmwareLost)"}},
+             {"configuration block", {4, "settingChanged() error(DeviceError_FirmwareLost)"}}});
     }
     void brokenAdapter()
     {
-        QFETCH(int, damage);
-        QFETCH(QString, tail);
+        const auto [damage, tail] = fetchRow<std::pair<int, QString>>();
         Bench b(setupFor("5.6.3"), false);
         SimAdapter &adapter = *b.adapter;
         const std::function<void()> breakers[] = {
@@ -421,39 +412,32 @@ private slots:
     // clean read.
     void unreadAdapterRefusesChanges_data()
     {
-        QTest::addColumn<int>("exchange"); // 1-316 version, 318 hardware, 326+ block
-        QTest::addColumn<QString>("operation");
-        QTest::addColumn<QStringList>("refusal");
-        const QString unread = "error(DeviceError_AdapterUnread)";
-        QTest::newRow("block cut, update")
-            << 400 << "update" << QStringList{unread, "settingChanged()"};
-        QTest::newRow("block cut, boot mode")
-            << 400 << "boot mode" << QStringList{unread, "settingChanged()"};
-        QTest::newRow("block cut, restore")
-            << 400 << "restore" << QStringList{unread, "settingChanged()", "settingChanged()"};
-        QTest::newRow("hardware information cut, backup") << 319 << "backup" << QStringList{unread};
+        // The exchange cut: 1-316 version, 318 hardware, 326 on the blocks.
+        const QStringList refusal{"error(DeviceError_AdapterUnread)", "settingChanged()"};
+        addRows<Unread>({{"block cut, update", {400, "update", refusal}},
+                         {"block cut, boot mode", {400, "boot mode", refusal}},
+                         {"block cut, restore", {400, "restore", refusal + refusal.mid(1)}},
+                         {"hardware information cut, backup", {319, "backup", refusal.mid(0, 1)}}});
     }
     void unreadAdapterRefusesChanges()
     {
-        QFETCH(int, exchange);
-        QFETCH(QString, operation);
-        QFETCH(QStringList, refusal);
+        const Unread r = fetchRow<Unread>();
         Bench b(setupFor("5.6.3"), false);
-        b.adapter->armFault(Fault::WrongEchoAddress, exchange);
+        b.adapter->armFault(Fault::WrongEchoAddress, r.exchange);
         b.run([&] { b.device.connected(); });
         QVERIFY(b.device.isConnected());
         QCOMPARE(b.errors(), QStringList{"error(DeviceError_AdapterUnread)"});
-        QCOMPARE(b.device.serialNumber().isEmpty(), operation == "backup");
+        QCOMPARE(b.device.serialNumber().isEmpty(), r.operation == "backup");
         QTemporaryDir dir;
         const QString firmware = writeFile(dir, "f.hfw", sim::applicationImage(30000, 3));
-        b.run([&] { start(b.device, operation, firmware); });
-        QCOMPARE(b.log.entries(), task(refusal));
+        b.run([&] { start(b.device, r.operation, firmware); });
+        QCOMPARE(b.log.entries(), task(r.refusal));
         QVERIFY(b.untouched());
         b.run([&] { b.device.connected(); }); // a clean read, as after plugging it in again
-        b.run([&] { start(b.device, operation, firmware); });
+        b.run([&] { start(b.device, r.operation, firmware); });
         QCOMPARE(b.errors(), QStringList{});
-        QVERIFY(operation == "backup" ? progressOf(b.log, "dataBackupProgressChanged").complete()
-                                      : !b.untouched());
+        QVERIFY(r.operation == "backup" ? progressOf(b.log, "dataBackupProgressChanged").complete()
+                                        : !b.untouched());
     }
     // The open retry's handler runs on this thread; destroying the session while a task waits
     // for it must neither deadlock nor leave the task with a dead object.
@@ -531,44 +515,39 @@ private slots:
             QVERIFY(!DeviceChanges::fromUdev("add", adapter));
         }
     }
-    void windowsRecords_data()
+    // A Windows device-change message decoded: "event type flags name", empty when it is none.
+    void windowsRecords()
     {
-        QTest::addColumn<quint32>("message");
-        QTest::addColumn<quint64>("wParam");
-        QTest::addColumn<QByteArray>("record");
-        QTest::addColumn<QString>("decoded"); // event type flags name, empty: not decoded
         QByteArray volume(18, '\0');
         qToLittleEndian<quint32>(18, volume.data());
         qToLittleEndian<quint32>(2, volume.data() + 4);
         qToLittleEndian<quint16>(1, volume.data() + 16);
-        const QByteArray adapter = interfaceRecord(kAdapterName);
-        const auto row = [](const char *name, quint64 wParam, const QByteArray &record,
-                            const QString &decoded, quint32 message = 0x0219) {
-            QTest::newRow(name) << message << wParam << record << decoded;
-        };
-        row("arrival", 0x8000, adapter, "0 0 0 " + kAdapterName);
-        row("removal", 0x8004, adapter, "1 0 0 " + kAdapterName);
-        row("unterminated", 0x8000, interfaceRecord("ABC", false), "0 0 0 ABC");
-        row("half a unit at the end", 0x8000, interfaceRecord("ABC", false) + 'D', "0 0 0 ABC");
-        row("volume", 0x8000, volume, "0 1 1 ");
-        row("nodes changed", 7, {}, "2 2 0 ");
-        row("truncated", 0x8000, QByteArray(5, 5), "0 2 0 ");
-        row("other message", 0x8000, adapter, "", 0x0201);
-    }
-    void windowsRecords()
-    {
-        QFETCH(quint32, message);
-        QFETCH(quint64, wParam);
-        QFETCH(QByteArray, record);
-        QFETCH(QString, decoded);
-        const auto c = DeviceChanges::decodeWindowsMessage(message, wParam, record);
-        QCOMPARE(c ? QString("%1 %2 %3 %4")
-                         .arg(int(c->event))
-                         .arg(int(c->type))
-                         .arg(c->volumeFlags)
-                         .arg(c->name)
-                   : "",
-                 decoded);
+        const QByteArray adapter = interfaceRecord(kAdapterName),
+                         abc = interfaceRecord("ABC", false);
+        const struct
+        {
+            quint64 wParam;
+            QByteArray record;
+            QString decoded;
+            quint32 message = 0x0219;
+        } rows[] = {{0x8000, adapter, "0 0 0 " + kAdapterName},
+                    {0x8004, adapter, "1 0 0 " + kAdapterName},
+                    {0x8000, abc, "0 0 0 ABC"},       // unterminated
+                    {0x8000, abc + 'D', "0 0 0 ABC"}, // half a unit at the end
+                    {0x8000, volume, "0 1 1 "},
+                    {7, {}, "2 2 0 "},                    // nodes changed
+                    {0x8000, QByteArray(5, 5), "0 2 0 "}, // truncated
+                    {0x8000, adapter, "", 0x0201}};       // another message
+        for (const auto &r : rows) {
+            const auto c = DeviceChanges::decodeWindowsMessage(r.message, r.wParam, r.record);
+            QCOMPARE(c ? QString("%1 %2 %3 %4")
+                             .arg(int(c->event))
+                             .arg(int(c->type))
+                             .arg(c->volumeFlags)
+                             .arg(c->name)
+                       : "",
+                     r.decoded);
+        }
     }
     void arrivalAndRemoval()
     {
@@ -658,6 +637,19 @@ private slots:
     }
 };
 
+struct Programming
+{
+    bool factory;
+    QString from, target;
+    int size;
+};
+
+struct Refusal
+{
+    bool factory;
+    QString file, version, error, logLine;
+};
+
 // Firmware update and factory restore.
 class tst_FlashProgramming : public QObject
 {
@@ -666,141 +658,110 @@ class tst_FlashProgramming : public QObject
 
 private slots:
     void init() { SimBus::instance().reset(); }
-    void update_data()
+    void programming_data()
     {
-        QTest::addColumn<QString>("from");
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<int>("size");
-        QTest::newRow("V1") << QString("5.2.20") << QString("5.4.1") << 70001;
-        QTest::newRow("V2") << QString("5.6.3") << QString("5.7.2") << 300000;
+        addRows<Programming>({{"update V1", {false, "5.2.20", "5.4.1", 70001}},
+                              {"update V2", {false, "5.6.3", "5.7.2", 300000}},
+                              {"factory V1", {true, "5.6.3", "5.4.0", 120000}},
+                              {"factory V2", {true, "5.2.20", "5.5.24", 120000}}});
     }
-    void update()
+    // An update keeps the adapter's block, migrated for its version and stamped for the new one,
+    // and its data blocks (and V2 macros); a factory restore leaves an adapter that starts out
+    // damaged, in the other layout, whole. Byte for byte what the image builders make, over
+    // their sectors and no other, the boot sector never touched.
+    void programming()
     {
-        QFETCH(QString, from);
-        QFETCH(QString, target);
-        QFETCH(int, size);
-        const bool v2 = from == "5.6.3";
-        const sim::FirmwareSetup setup = setupFor(from, v2 ? QByteArray(300, 'M') : QByteArray());
-        Bench b(setup);
-        const QByteArray firmware = sim::applicationImage(size, 7);
-        b.run([&] { b.device.updateFirmware(writeFile(m_dir, "u.hfw", firmware), target); });
+        const Programming r = fetchRow<Programming>();
+        const bool v2 = VersionRules::compare(r.target, "5.5.0") >= 0;
+        const auto layout = v2 ? ConfigLayout::V2 : ConfigLayout::V1;
+        Bench b(setupFor(r.from, r.from == "5.6.3" ? QByteArray(300, 'M') : QByteArray()), false);
+        if (r.factory)
+            sim::breakDataBlockMarker(*b.adapter, 0x08010000);
+        b.run([&] { b.device.connected(); });
+        const QByteArray firmware = sim::applicationImage(r.size, 7);
+        const QString path = writeFile(m_dir, "f.hfw", firmware);
+        b.run([&] {
+            r.factory ? b.device.restoreFactorySettings(path, r.target)
+                      : b.device.updateFirmware(path, r.target);
+        });
+        QCOMPARE(b.events(), task({"versionChanged(" + r.target + ")", "settingChanged()"}));
+        auto image = FlashImages::makeImage();
+        const auto version = FlashImages::versionBytes(r.target.split('.'));
+        const QByteArray block =
+            FlashImages::migrateConfigBlock(b.before.mid(0x4000, 16384), r.from.split('.'), layout);
+        r.factory ? FlashImages::buildFactoryImage(*image, firmware, layout, version)
+                  : FlashImages::buildUpdateImage(
+                        *image, FlashImages::stampConfigBlock(block, layout, r.size, version),
+                        firmware, layout);
+        QCOMPARE(holds(*b.adapter, b.before, *image), QString());
         const Progress progress = progressOf(b.log, "write2FlashProgressChanged");
         QVERIFY(progress.ordered && progress.complete());
-        QCOMPARE(progress.total, 16384 + size + 2);
-        QCOMPARE(b.events(), task({"versionChanged(" + target + ")", "settingChanged()"}));
-        // The old block, migrated for the old version and stamped for the new one; the
-        // application behind it; the data blocks (and the V2 macros) as they were.
-        const auto layout = v2 ? VersionRules::ConfigLayout::V2 : VersionRules::ConfigLayout::V1;
-        QByteArray config = FlashImages::migrateConfigBlock(sim::configurationBlock(setup),
-                                                            from.split('.'), layout);
-        config = FlashImages::stampConfigBlock(config, layout, quint32(size),
-                                               FlashImages::versionBytes(target.split('.')));
-        const int app = v2 ? 0x40000 : 0x20000;
-        QByteArray expected = b.before;
-        expected.replace(0x4000, 16384, config);
-        expected.replace(app, size + 2, firmware + "\x55\xAA");
-        QCOMPARE(flash(b.adapter).left(app + size + 2), expected.left(app + size + 2));
-        QCOMPARE(b.adapter->erasedSectorCount(2) + b.adapter->erasedSectorCount(3) +
-                     b.adapter->erasedSectorCount(4),
-                 0);
-        QCOMPARE(freshRead(), target + (v2 ? " V2" : " V1"));
-    }
-    void factoryRestore_data()
-    {
-        QTest::addColumn<QString>("target");
-        QTest::newRow("V1") << "5.4.0";
-        QTest::newRow("V2") << "5.5.24";
-    }
-    void factoryRestore()
-    {
-        QFETCH(QString, target);
-        const bool v2 = target == "5.5.24";
-        // The adapter starts out damaged, in the other layout: the restore must leave it whole.
-        auto adapter = plugAdapter(setupFor(v2 ? "5.2.20" : "5.6.3"));
-        sim::breakDataBlockMarker(*adapter, 0x08010000);
-        QByteArray expected = flash(adapter);
-        Session s;
-        const QByteArray firmware = sim::applicationImage(120000, 3);
-        s.run(
-            [&] { s.device.restoreFactorySettings(writeFile(m_dir, "f.hfw", firmware), target); });
-        QCOMPARE(s.errors(), QStringList());
-        const auto layout = v2 ? VersionRules::ConfigLayout::V2 : VersionRules::ConfigLayout::V1;
-        auto image = FlashImages::makeImage();
-        FlashImages::buildFactoryImage(*image, firmware, layout,
-                                       FlashImages::versionBytes(target.split('.')));
-        const Progress progress = progressOf(s.log, "write2FlashProgressChanged");
-        QVERIFY(progress.ordered && progress.complete());
         QCOMPARE(progress.total, qlonglong(image->total));
-        // Every segment, the rest of its sector erased; the boot sector never touched.
-        int end = 0;
-        for (int i = 0; i < FlashImages::segmentCount(*image); ++i) {
-            const QByteArray bytes = FlashImages::segmentBytes(*image, i);
-            const int at = int(image->segments[i].address - 0x08000000);
-            const sim::FlashSector sector =
-                SimAdapter::sector(SimAdapter::sectorOf(image->segments[i].address));
-            end = int(sector.address + sector.size - 0x08000000);
-            expected.replace(at, end - at,
-                             bytes + QByteArray(end - at - int(bytes.size()), char(0xFF)));
-        }
-        QCOMPARE(flash(adapter).left(end), expected.left(end));
-        QCOMPARE(freshRead(), target + (v2 ? " V2" : " V1"));
+        QCOMPARE(freshRead(), r.target + (v2 ? " V2" : " V1"));
     }
     void refusedBeforeErasing_data()
     {
-        QTest::addColumn<bool>("factory");
-        QTest::addColumn<QString>("file"); // "empty", "missing", "sparse", a path or a size
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<QString>("error");
-        QTest::addColumn<QString>("logLine");
-        const auto row = [](const char *name, bool factory, const char *file, const char *version,
-                            const char *error, const char *logLine) {
-            QTest::newRow(name) << factory << QString(file) << QString(version)
-                                << (*error ? QString("error(DeviceError_%1)").arg(error) : "")
-                                << QString(logLine);
-        };
-        const char *empty = "FirmwareDataEmpty";
-        const char *large = "FirmwareTooLarge";
-        row("empty file", false, "empty", "5.6.0", empty,
-            "updateFirmware Error! firmware_data.isEmpty true");
-        row("missing file", false, "missing", "5.6.0", empty, "getFirmwareData is Empty!");
-        row("factory, empty file", true, "empty", "5.6.0", empty,
-            "restoreFactorySettings Error! firmware_data.isEmpty true");
-        row("too large for V2", false, "786431", "5.6.0", large, "firmware too large:");
-        row("3 GiB, measured, not read", false, "sparse", "5.6.0", large, "firmware too large:");
-        row("endless device", false, "/dev/zero", "5.6.0", empty, "getFirmwareData is Empty!");
-        row("too large for V1", true, "262143", "5.4.0", large, "firmware too large:");
-        row("two-part version", false, "1000", "5.6", "",
-            "updateFirmware Error! firmware_data.isEmpty false Device.isOpen true "
-            "firmware_version.size is 3 false");
-        row("four-part version", true, "1000", "5.6.1.2", "", "restoreFactorySettings Error!");
+        // file: "empty", "missing", "sparse", a path or a size
+        const char *large = "FirmwareTooLarge", *tooLarge = "firmware too large:";
+        addRows<Refusal>(
+            {{"empty file",
+              {false, "empty", "5.6.0", "FirmwareDataEmpty",
+               "updateFirmware Error! firmware_data.isEmpty true"}},
+             {"missing file",
+              {false, "missing", "5.6.0", "FirmwareDataEmpty", "getFirmwareData is Empty!"}},
+             {"factory, empty file",
+              {true, "empty", "5.6.0", "FirmwareDataEmpty",
+               "restoreFactorySettings Error! firmware_data.isEmpty true"}},
+             {"too large for V2", {false, "786431", "5.6.0", large, tooLarge}},
+             {"3 GiB, measured, not read", {false, "sparse", "5.6.0", large, tooLarge}},
+             {"endless device",
+              {false, "/dev/zero", "5.6.0", "FirmwareDataEmpty", "getFirmwareData is Empty!"}},
+             {"too large for V1", {true, "262143", "5.4.0", large, tooLarge}},
+             {"two-part version",
+              {false, "1000", "5.6", "",
+               "updateFirmware Error! firmware_data.isEmpty false Device.isOpen true "
+               "firmware_version.size is 3 false"}},
+             {"four-part version",
+              {true, "1000", "5.6.1.2", "", "restoreFactorySettings Error!"}}});
     }
     void refusedBeforeErasing()
     {
-        QFETCH(bool, factory);
-        QFETCH(QString, file);
-        QFETCH(QString, version);
-        QFETCH(QString, error);
-        QFETCH(QString, logLine);
+        const Refusal r = fetchRow<Refusal>();
         Bench b;
-        QString path = file.startsWith('/') ? file : m_dir.filePath("missing.hfw");
-        if (file == "empty" || file == "sparse")
-            path = writeFile(m_dir, file, {});
-        if (file == "sparse")
+        QString path = r.file.startsWith('/') ? r.file : m_dir.filePath("missing.hfw");
+        if (r.file == "empty" || r.file == "sparse")
+            path = writeFile(m_dir, r.file, {});
+        if (r.file == "sparse")
             QVERIFY(QFile::resize(path, 3LL << 30));
-        if (file.toInt() > 0)
-            path = writeFile(m_dir, file, QByteArray(file.toInt(), 'F'));
+        if (r.file.toInt() > 0)
+            path = writeFile(m_dir, r.file, QByteArray(r.file.toInt(), 'F'));
         b.run([&] {
-            factory ? b.device.restoreFactorySettings(path, version)
-                    : b.device.updateFirmware(path, version);
+            r.factory ? b.device.restoreFactorySettings(path, r.version)
+                      : b.device.updateFirmware(path, r.version);
         });
-        QCOMPARE(b.errors(), error.isEmpty() ? QStringList() : QStringList{error});
-        QVERIFY2(b.lines.contains(logLine), qPrintable(b.lines.lines().join('\n')));
+        QCOMPARE(b.errors().join(""),
+                 r.error.isEmpty() ? "" : "error(DeviceError_" + r.error + ')');
+        QVERIFY2(b.lines.contains(r.logLine), qPrintable(b.lines.lines().join('\n')));
         QVERIFY(b.untouched());
         // Nothing was erased or written; only the factory restore re-reads the version.
         for (const auto &command : b.adapter->commands())
             QCOMPARE(command.code, 0x56u);
-        QCOMPARE(b.adapter->commands().size(), factory ? 316 : 0);
+        QCOMPARE(b.adapter->commands().size(), r.factory ? 316 : 0);
     }
+};
+
+struct Restore
+{
+    QString adapterVersion, imageVersion;
+    int extraInput;
+    bool converted;
+};
+
+struct Refused
+{
+    QString adapter, version;
+    QByteArray image;
+    QString reason;
 };
 
 // Configuration backup, restore and boot mode.
@@ -821,20 +782,17 @@ private slots:
     }
     void backup_data()
     {
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<int>("length");
-        QTest::addColumn<int>("unplugAt"); // 0: not unplugged
-        QTest::newRow("V1 adapter") << "5.2.20" << 0x1C000 << 0;
-        QTest::newRow("V2 adapter") << "5.6.3" << 0x3C000 << 0;
-        QTest::newRow("unplugged half-way") << "5.6.3" << 0x3C000 << 2000;
+        // The version, and the exchange the adapter is pulled out at (0: never).
+        addRows<std::pair<QString, int>>({{"V1 adapter", {"5.2.20", 0}},
+                                          {"V2 adapter", {"5.6.3", 0}},
+                                          {"unplugged half-way", {"5.6.3", 2000}}});
     }
     void backup()
     {
-        QFETCH(QString, version);
-        QFETCH(int, length);
-        QFETCH(int, unplugAt);
-        const auto setup =
-            setupFor(version, length == 0x1C000 ? v1Records() : QByteArray(300, 'M'), 2);
+        const auto [version, unplugAt] = fetchRow<std::pair<QString, int>>();
+        const bool v1 = version == "5.2.20";
+        const int length = v1 ? 0x1C000 : 0x3C000;
+        const auto setup = setupFor(version, v1 ? v1Records() : QByteArray(300, 'M'), 2);
         Bench b(setup);
         if (unplugAt)
             b.adapter->armFault(Fault::Unplug, unplugAt);
@@ -855,141 +813,80 @@ private slots:
         QCOMPARE(b.adapter->commands().constLast().length, quint32(length - (chunks - 1) * 52));
         QCOMPARE(b.device.transcripts().constLast().operation, QString("backup"));
     }
-    void restoreV2_data()
+    void restore_data()
     {
-        QTest::addColumn<QString>("adapterVersion");
-        QTest::addColumn<QString>("imageVersion");
-        QTest::addColumn<int>("extraInput"); // bytes behind the image, as a backup file's digest
-        QTest::newRow("same adapter") << QString("5.6.3") << QString("5.6.3") << 16;
-        QTest::newRow("compatible patch level") << QString("5.6.9") << QString("5.6.3") << 0;
-        QTest::newRow("5.5 image onto 5.6: converted")
-            << QString("5.6.3") << QString("5.5.30") << 16;
-        QTest::newRow("5.6 image onto 5.5.24: never converted")
-            << QString("5.5.24") << QString("5.6.3") << 16;
-        QTest::newRow("input longer than the buffer")
-            << QString("5.6.3") << QString("5.6.3") << 5000;
+        // Bytes behind the image, as a backup file's digest, and whether the macros are converted
+        // from format 1: when the image's firmware is not compatible with the adapter's.
+        addRows<Restore>(
+            {{"same adapter", {"5.6.3", "5.6.3", 16, false}},
+             {"compatible patch level", {"5.6.9", "5.6.3", 0, false}},
+             {"5.5 image onto 5.6: converted", {"5.6.3", "5.5.30", 16, true}},
+             {"5.6 image onto 5.5.24: never converted", {"5.5.24", "5.6.3", 16, false}},
+             {"input longer than the buffer", {"5.6.3", "5.6.3", 5000, false}},
+             {"V1 image onto 5.6.3: converted", {"5.6.3", "5.2.20", 0, true}},
+             {"V1 image onto 5.5.24: copied", {"5.5.24", "5.2.20", 0, false}}});
     }
-    void restoreV2()
+    // The adapter holds something else: the restore brings the image back as the restore image
+    // builder makes it around the adapter's own header (its bytes are proved on their own), and
+    // leaves the application.
+    void restore()
     {
-        QFETCH(QString, adapterVersion);
-        QFETCH(QString, imageVersion);
-        QFETCH(int, extraInput);
-        const bool converted = imageVersion == "5.5.30";
-        sim::FirmwareSetup source = setupFor(imageVersion, v1Records(), 2);
+        const Restore r = fetchRow<Restore>();
+        const bool v1 = r.imageVersion == "5.2.20";
+        sim::FirmwareSetup source = setupFor(r.imageVersion, v1Records(), 2);
         source.bootMode = 5;
         const QByteArray image = sim::configImage(source);
-        QByteArray input = image + QByteArray(extraInput, char(0xEE));
-        // The adapter now holds something else: the restore must bring the image back.
-        const sim::FirmwareSetup now = setupFor(adapterVersion);
+        const sim::FirmwareSetup now = setupFor(r.adapterVersion);
         Bench b(now);
-        b.run([&] { b.device.dataRestore(input, imageVersion); });
-        // Sector 1 from the image with the adapter's header, the blocks from the image, the
-        // macros converted from format 1 when the image's firmware is not compatible.
-        QByteArray expected = b.before;
-        expected.replace(0x4000, 0x3C000, QByteArray(0x3C000, char(0xFF))); // sectors 1 to 5
-        QByteArray config = sim::configurationBlock(source);
-        expected.replace(0x4000, 16384,
-                         config.replace(1, 65, sim::configurationBlock(now).mid(1, 65)));
-        int total = 16384;
-        for (const int offset : {0x4000, 0xC000, 0x1C000}) {
-            QByteArray block = image.mid(offset, u16(image, offset));
-            if (offset == 0x1C000 && converted)
-                block = macroBlock(block, v4Records(), 64 + int(v4Records().size()));
-            expected.replace(0x4000 + offset, int(block.size()), block);
-            total += int(block.size());
-        }
-        QCOMPARE(flash(b.adapter), expected); // the application stays
-        QCOMPARE(b.lines.count("restoreV2ToV2  mmacro v1 to v4"), converted ? 2 : 0);
-        QCOMPARE(b.lines.contains("is not compatible version"), converted);
-        QVERIFY(b.lines.contains("restoreV2ToV2 " + QString::number(now.patch)));
+        QByteArray input = image + QByteArray(r.extraInput, char(0xEE));
+        b.run([&] { b.device.dataRestore(input, r.imageVersion); });
+        auto expected = FlashImages::makeImage();
+        QVERIFY(ConfigImages::buildRestoreImage(*expected, image, b.before.mid(0x4000, 16384),
+                                                v1 ? ConfigLayout::V1 : ConfigLayout::V2,
+                                                !r.converted)
+                    .ok());
+        QCOMPARE(holds(*b.adapter, b.before, *expected), QString());
+        QCOMPARE(b.lines.count("restoreV2ToV2  mmacro v1 to v4"), r.converted && !v1 ? 2 : 0);
+        QCOMPARE(b.lines.contains("is not compatible version"), r.converted);
+        QVERIFY(
+            b.lines.contains(v1 ? "restoreV1ToV2" : "restoreV2ToV2 " + QString::number(now.patch)));
         const Progress progress = progressOf(b.log, "dataStoreProgressChanged");
-        QCOMPARE(progress.last, total);
-        QCOMPARE(progress.total, total);
+        QVERIFY(progress.complete() && progress.total == qlonglong(expected->total));
         QCOMPARE(b.log.entries().filter("dataStoreProgressChanged").constFirst(),
-                 QString("dataStoreProgressChanged(0,%1)").arg(total));
+                 QString("dataStoreProgressChanged(0,%1)").arg(progress.total));
         QCOMPARE(b.events(), task({"settingChanged()"}));
         // Re-read at once: the next change builds on the restored block, not on the one before.
         QCOMPARE(b.device.bootMode(), 5);
-        QCOMPARE(freshRead(), adapterVersion + " V2");
-    }
-    void restoreV1OntoV2_data()
-    {
-        QTest::addColumn<QString>("adapterVersion");
-        QTest::newRow("onto 5.6.3: converted") << "5.6.3";
-        QTest::newRow("onto 5.5.24: copied") << "5.5.24";
-    }
-    void restoreV1OntoV2()
-    {
-        QFETCH(QString, adapterVersion);
-        const bool converted = adapterVersion == "5.6.3";
-        // Back up a V1 adapter, then restore its image onto a V2 one.
-        const sim::FirmwareSetup old = setupFor("5.2.20", v1Records(), 2);
-        QByteArray image = sim::configImage(old);
-        const sim::FirmwareSetup now = setupFor(adapterVersion);
-        Bench b(now);
-        b.run([&] { b.device.dataRestore(image, "5.2.20"); });
-        QCOMPARE(b.errors(), QStringList());
-        QVERIFY(b.lines.contains("restoreV1ToV2"));
-        QCOMPARE(b.lines.contains("is not compatible version"), converted);
-        // Settings A and B from the image, the header from the adapter, the V1 macro area
-        // cleared; data blocks with the V2 end marker; the macros in a V2 block.
-        const QByteArray oldConfig = sim::configurationBlock(old);
-        QByteArray expected(0x3C000, char(0xFF));
-        expected.replace(0, 16384, QByteArray(16384, '\0'));
-        expected.replace(0, 66, sim::configurationBlock(now).left(66));
-        expected.replace(66, 162, oldConfig.mid(66, 162));
-        expected.replace(16157, 227, oldConfig.mid(16157, 227));
-        for (const int offset : {0x4000, 0xC000}) {
-            const QByteArray block = image.mid(offset, u16(image, offset)).chopped(2) + "\xAA\x55";
-            expected.replace(offset, int(block.size()), block);
-        }
-        const QByteArray macros =
-            converted ? macroBlock(QByteArray(64, '\0'), v4Records(), 64 + 314)
-                      : macroBlock(QByteArray(64, '\0'), v1Records(), 220); // without the header
-        expected.replace(0x1C000, int(macros.size()), macros);
-        QCOMPARE(b.adapter->peek(kConfig, 0x3C000), expected);
-        QCOMPARE(freshRead(), adapterVersion + " V2");
+        QCOMPARE(freshRead(), r.adapterVersion + " V2");
     }
     void refusedWithNothingErased_data()
     {
-        QTest::addColumn<QString>("adapter");
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<QByteArray>("image");
-        QTest::addColumn<QString>("reason"); // logged; empty: not supported on this adapter
-        const auto patched = [](QByteArray image, int position, int value) {
-            putU16(image, position, value);
-            return image;
-        };
-        const auto row = [](const char *name, const char *adapter, const char *version,
-                            const QByteArray &image, const char *reason) {
-            QTest::newRow(name) << QString(adapter) << QString(version) << image << QString(reason);
-        };
+        // The logged reason; empty: not supported on this adapter.
         const QByteArray v1 = sim::configImage(setupFor("5.2.20", v1Records(), 2));
         const QByteArray v2 = sim::configImage(setupFor("5.5.9", v1Records(), 2));
-        row("V1 cut short", "5.6.3", "5.2.20", v1.left(0x10000), "image shorter");
-        row("block A 65", "5.6.3", "5.2.20", patched(v1, 0x4000, 65), "data block A");
-        row("block A 0x8001", "5.6.3", "5.5.9", patched(v2, 0x4000, 0x8001), "data block A");
-        row("V1 record 84", "5.6.3", "5.2.20", patched(v1, 356 + 100, 84), "macro record");
-        row("V2 record past its block", "5.6.3", "5.5.9", patched(v2, 0x1C000 + 64, 101),
-            "macro record");
-        row("V1 macro block overflows", "5.6.3", "5.2.20",
-            patched(patched(v1, 356, 0xF000), 356 + 0xF000, 0x1000),
-            "rebuilt macro block too large");
-        // Sector 5 holds the V1 application: a restore would overwrite it with the macro block.
-        row("V1 adapter", "5.4.2", "5.2.20", v1, "");
+        const char *record = "macro record";
+        addRows<Refused>(
+            {{"V1 cut short", {"5.6.3", "5.2.20", v1.left(0x10000), "image shorter"}},
+             {"block A 65", {"5.6.3", "5.2.20", withU16(v1, 0x4000, 65), "data block A"}},
+             {"block A 0x8001", {"5.6.3", "5.5.9", withU16(v2, 0x4000, 0x8001), "data block A"}},
+             {"V1 record 84", {"5.6.3", "5.2.20", withU16(v1, 356 + 100, 84), record}},
+             {"V2 record past its block",
+              {"5.6.3", "5.5.9", withU16(v2, 0x1C000 + 64, 101), record}},
+             {"V1 macro block overflows",
+              {"5.6.3", "5.2.20", withU16(withU16(v1, 356, 0xF000), 356 + 0xF000, 0x1000),
+               "rebuilt macro block too large"}},
+             // Sector 5 holds the V1 application: a restore would overwrite it with the macros.
+             {"V1 adapter", {"5.4.2", "5.2.20", v1, ""}}});
     }
     void refusedWithNothingErased()
     {
-        QFETCH(QString, adapter);
-        QFETCH(QString, version);
-        QFETCH(QByteArray, image);
-        QFETCH(QString, reason);
-        Bench b(setupFor(adapter));
-        b.run([&] { b.device.dataRestore(image, version); });
-        const QString error = reason.isEmpty() ? "error(DeviceError_RestoreNotSupported)"
-                                               : "error(DeviceError_BackupImageInvalid)";
+        Refused r = fetchRow<Refused>();
+        Bench b(setupFor(r.adapter));
+        b.run([&] { b.device.dataRestore(r.image, r.version); });
+        const QString error = r.reason.isEmpty() ? "error(DeviceError_RestoreNotSupported)"
+                                                 : "error(DeviceError_BackupImageInvalid)";
         QCOMPARE(b.log.entries(), task({error, "settingChanged()"}));
-        QVERIFY(reason.isEmpty() || b.lines.contains("restore refused: " + reason));
+        QVERIFY(r.reason.isEmpty() || b.lines.contains("restore refused: " + r.reason));
         QCOMPARE(b.adapter->exchangeCount(), 0);
         QVERIFY(b.untouched());
     }
@@ -1089,15 +986,13 @@ private slots:
     // Going down, V1 takes no restore: the factory state and the kept copy.
     void crossLayoutUpdate_data()
     {
-        QTest::addColumn<QString>("from");
-        QTest::addColumn<QString>("to");
-        QTest::newRow("V1 up to V2") << QString("5.4.2") << QString("5.7.3");
-        QTest::newRow("V2 down to V1") << QString("5.6.3") << QString("5.4.1");
+        addRows<std::pair<QString, QString>>(
+            {{"V1 up to V2", {"5.4.2", "5.7.3"}}, {"V2 down to V1", {"5.6.3", "5.4.1"}}});
     }
     void crossLayoutUpdate()
     {
-        QFETCH(QString, from);
-        QFETCH(QString, to);
+        const auto row = fetchRow<std::pair<QString, QString>>();
+        const QString from = row.first, to = row.second;
         const bool up = to == "5.7.3";
         const QString path = firmware(40000, 6);
         const auto setup = setupFor(from, up ? QByteArray() : v1Records(), 2);
@@ -1141,18 +1036,19 @@ private slots:
     // A copy goes back byte for byte: its configuration area, read again, is the copy.
     void restoreKeptCopy_data()
     {
-        QTest::addColumn<QString>("operation");
-        QTest::addColumn<int>("unplugAt"); // exchange of the operation; 0: runs to its end
-        QTest::addColumn<bool>("withFirmware");
-        QTest::newRow("factory restore, full copy back") << "factory" << 0 << true;
-        QTest::newRow("update cut after the erase, block copy back") << "update" << 40 << true;
-        QTest::newRow("boot mode, block copy back on its own") << "boot mode" << 0 << false;
+        // The exchange of the operation the adapter is pulled out at (0: runs to its end); the
+        // firmware goes back only with a full copy.
+        addRows<std::pair<QString, int>>(
+            {{"factory restore, full copy back", {"factory", 0}},
+             {"update cut after the erase, block copy back", {"update", 40}},
+             {"boot mode, block copy back on its own", {"boot mode", 0}}});
     }
     void restoreKeptCopy()
     {
-        QFETCH(QString, operation);
-        QFETCH(int, unplugAt);
-        QFETCH(bool, withFirmware);
+        const auto row = fetchRow<std::pair<QString, int>>();
+        const QString operation = row.first;
+        const int unplugAt = row.second;
+        const bool withFirmware = operation != "boot mode";
         const auto setup = setupFor("5.6.3", sim::macroRecordV1(100, 0, "jump", 7, 0x10), 1);
         Bench b(setup);
         keepCopies(b.device);
@@ -1196,30 +1092,24 @@ private slots:
     void init() { SimBus::instance().reset(); }
     void recordedFailureReplays_data()
     {
-        QTest::addColumn<int>("fault");
-        QTest::addColumn<int>("exchange");
-        QTest::addColumn<QString>("error");
-        QTest::newRow("corrupt echo in the write")
-            << int(Fault::CorruptPayload) << 300 << "error(DeviceError_WriteFlashFailure)";
-        QTest::newRow("late reply in the write")
-            << int(Fault::LateReply) << 120 << "error(DeviceError_WriteFlashFailure)";
-        QTest::newRow("wrong echoed length in the write")
-            << int(Fault::WrongEchoLength) << 2 << "error(DeviceError_WriteFlashFailure)";
-        QTest::newRow("refused erase")
-            << int(Fault::RefuseErase) << 1 << "error(DeviceError_EraseFlashFailure)";
+        const QString write = "error(DeviceError_WriteFlashFailure)";
+        addRows<Failure>(
+            {{"corrupt echo in the write", {Fault::CorruptPayload, write, 300}},
+             {"late reply in the write", {Fault::LateReply, write, 120}},
+             {"wrong echoed length in the write", {Fault::WrongEchoLength, write, 2}},
+             {"refused erase", {Fault::RefuseErase, "error(DeviceError_EraseFlashFailure)", 1}}});
     }
     void recordedFailureReplays()
     {
-        QFETCH(int, fault);
-        QFETCH(int, exchange);
-        QFETCH(QString, error);
+        const Failure r = fetchRow<Failure>();
+        const QString &error = r.logLine;
         QTemporaryDir dir;
         const QString firmware = writeFile(dir, "f.hfw", sim::applicationImage(40000, 5));
         const auto run = [&](const std::shared_ptr<SimAdapter> &adapter, QStringList *lines) {
             Session s;
             if (adapter) {
                 adapter->clearCommands();
-                adapter->armFault(Fault(fault), exchange);
+                adapter->armFault(r.fault, r.exchange);
             }
             LogCapture capture;
             s.run([&] { s.device.updateFirmware(firmware, "5.7.1"); });
@@ -1234,7 +1124,7 @@ private slots:
         facts.exchanges = run(adapter, &seen);
         QVERIFY(seen.contains(error));
         // Over flash an erase did not clear nothing is written; the version is only read again.
-        for (const auto &command : adapter->commands().mid(exchange))
+        for (const auto &command : adapter->commands().mid(r.exchange))
             QVERIFY(!error.contains("Erase") || command.code == 0x56u);
         const QByteArray bundle = DiagnosticsBundle::compose(facts);
 

@@ -47,16 +47,10 @@ const QHash<QString, QString> kLogLines{{"EraseFlashFailure", "erase error !"},
 
 sim::FirmwareSetup adapterSetup(bool v1)
 {
-    sim::FirmwareSetup setup;
-    setup.layout = v1 ? sim::Layout::V1 : sim::Layout::V2;
-    setup.minor = v1 ? 2 : 6;
-    setup.patch = v1 ? 20 : 3;
-    setup.applicationSize = 30000;
-    setup.bootMode = 2;
-    setup.dataA = QByteArray(500, 'A');
-    setup.dataB = QByteArray(700, 'B');
-    setup.macros = v1 ? QByteArray() : QByteArray(300, 'M');
-    return setup;
+    const auto layout = v1 ? sim::Layout::V1 : sim::Layout::V2;
+    const QByteArray macros = v1 ? QByteArray() : QByteArray(300, 'M');
+    return sim::FirmwareSetup{5, quint8(v1 ? 2 : 6),   quint8(v1 ? 20 : 3),  layout, 30000, 1,
+                              2, QByteArray(500, 'A'), QByteArray(700, 'B'), macros};
 }
 
 bool progressComplete(const DeviceSignalLog &log, Op op)
