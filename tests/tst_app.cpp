@@ -7,15 +7,15 @@
 // - keptfiles: this run's log and the safety copies;
 // - killsafety: the files the tool writes survive the process being killed at any moment.
 // Each CTest test runs its test functions of this one program. Started as
-//   tst_app --instance NAME [--send TEXT] [--flags N] [--no-secondaries] [--tool]
-// the program uses the guard as main() does, under the application name NAME (so that every
-// case has a block of its own), and prints "primary 0" or "secondary <id>", "sent 1" or "sent 0"
-// after --send, and in the primary "started" and "message <id> <hex>" as the signals come,
-// until its input is closed. With --tool it runs the tool's own start-up instead, with a
-// simulated adapter, and prints "adapter <open attempts> <commands> catalog <fetches>".
-// Started as "tst_app --write", it rewrites the settings file, a downloaded firmware file and a
-// backup file round after round through the product's own code, alternating between two contents
-// (variants 0 and 1), until the kill test kills it.
+//   tst_app --instance NAME [--announce] [--no-secondaries] [--tool] [--send TEXT]
+// (--send last) the program uses the guard as main() does, under the application name NAME (so
+// that every case has a block of its own), in the mode that announces a secondary if asked, and
+// prints "primary 0" or "secondary <id>", "sent 1" or "sent 0" after --send, and in the primary
+// "started" and "message <id> <hex>" as the signals come, until its input is closed. With --tool it
+// runs the tool's own start-up instead, with a simulated adapter, and prints "adapter <open
+// attempts> <commands> catalog <fetches>". Started as "tst_app --write", it rewrites the settings
+// file, a downloaded firmware file and a backup file round after round through the product's own
+// code, alternating between two contents (variants 0 and 1), until the kill test kills it.
 #include "app/ApplicationFonts.h"
 #include "app/InstanceProtocol.h"
 #include "app/SingleApplication.h"
@@ -57,7 +57,6 @@ QByteArray image(const QString &version)
     return QByteArray("HalVern application image " + version.toLatin1()).repeated(500);
 }
 
-const QString kCatalog = DemoCatalogServer::kCatalogPath;
 constexpr auto catalogBody = &DemoCatalogServer::catalog;
 
 // A catalog naming firmware files on the server, with the files served: a version's bytes are
@@ -75,11 +74,13 @@ QString path(const QString &name = {})
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + '/' + name;
 }
 
-bool write(const QString &name, const QByteArray &bytes)
+// Writes the file (and its folder), dated time if that is given.
+bool write(const QString &name, const QByteArray &bytes, const QDateTime &time = {})
 {
     QFile file(name);
     return QDir().mkpath(QFileInfo(name).path()) && file.open(QIODevice::WriteOnly) &&
-           file.write(bytes) == bytes.size();
+           file.write(bytes) == bytes.size() &&
+           (!time.isValid() || file.setFileTime(time, QFileDevice::FileModificationTime));
 }
 
 QByteArray read(const QString &name)
@@ -91,51 +92,26 @@ QByteArray read(const QString &name)
 // The firmware list a settings file caches.
 QJsonArray cached(const QString &ini = path("halvernflashtool.ini"))
 {
-    const QSettings settings(ini, QSettings::IniFormat);
-    return CatalogRules::parseCache(settings.value("FirmwareInfo").toByteArray());
+    return CatalogRules::parseCache(
+        QSettings(ini, QSettings::IniFormat).value("FirmwareInfo").toByteArray());
 }
-
-// Every signal of the cloud in order, as one line; a run of progress reports counts as one.
-struct Signals : QObject
-{
-    QStringList names;
-    QString text() const
-    {
-        return names.join(' ').replace(QRegularExpression("(progress ?)+"), "progress ").trimmed();
-    }
-    explicit Signals(SyncCloud *c)
-        : QObject(c)
-    {
-        const auto add = [this](const char *name) { return [this, name] { names << name; }; };
-        connect(c, &SyncCloud::syncFinshed, this, add("finished"));
-        connect(c, &SyncCloud::isSyncedChanged, this,
-                [this](bool on) { names << (on ? "on" : "off"); });
-        connect(c, &SyncCloud::firmawreInfoChanged, this, add("info"));
-        connect(c, &SyncCloud::firmwareFileListChanged, this, add("files"));
-        connect(c, &SyncCloud::downloadFirmwareProgress, this, add("progress"));
-        connect(c, &SyncCloud::syncError, this, [this](SyncCloud::SyncError error) {
-            names << QVariant::fromValue(error).toString().mid(10);
-        });
-    }
-};
 
 const QJsonArray kServed{entry("2.0.0", "http://h/2.hfw"), entry("1.0.0", "http://h/1.hfw")};
 const QByteArray kHuge(int(CatalogRules::MaxFirmwareBytes) + 65536, ' ');
 const QByteArray kLargest = catalogBody(kServed).leftJustified(CatalogRules::MaxCatalogBytes, ' ');
-// Caches: none, an older list, the list served, one an older version wrote with a climbing name.
-const QJsonArray kCaches[] = {
-    {}, {entry("1.0.0", "http://h/1.hfw", "00")}, kServed, {entry("../x", "http://h/x")}};
 
 const QDateTime kStart(QDate(2026, 12, 7), QTime(14, 3, 22));
 const QByteArray kSerial("4d372d53494d2d3030303031");
-const qsizetype kBlock = 16384;
+const QString kDay = "2026-12-07_14-03-"; // kStart's day, hour and minute in file names
+const qsizetype kBlock = 16384, kFull = BackupFile::kImageSizeV1;
 
-// Every file under folder, relative to it, in name order.
+// Every file under folder, hidden ones too, relative to it, in name order.
 QStringList files(const QString &folder)
 {
     QStringList found;
-    for (QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
-        found << it.next().mid(folder.size() + 1);
+    for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+         it.hasNext();)
+        found << QDir(folder).relativeFilePath(it.next());
     found.sort();
     return found;
 }
@@ -152,10 +128,11 @@ QByteArray payload(int variant)
     return QByteArray("firmware variant ").append(char('A' + variant)).repeated(24000);
 }
 
-// Prints "ready" once ready, then "round <n>" after each complete round, and "failed" should a
-// write not go through. Variant 0 lists one firmware, variant 1 two.
-int writeRounds()
+// Prints "ready" once ready, then "round <n>" after each complete round, or "failed round <n>"
+// should a write of it not go through. Variant 0 lists one firmware, variant 1 two.
+int writeRounds(int argc, char *argv[])
 {
+    QCoreApplication app(argc, argv);
     HttpTestServer server;
     server.listen();
     SyncCloud cloud;
@@ -169,20 +146,17 @@ int writeRounds()
         cloud.setCurrentLanguage(round % 5);
         QSignalSpy finished(&cloud, &SyncCloud::syncFinshed);
         cloud.getInformation();
-        if (!finished.wait(10000) || cloud.getFirmware(0).isEmpty() ||
-            !BackupFile::save(cloud.dataPath() + "/backup.hbk",
-                              BackupFile::encode(payload(variant), kSerial)))
-            out << "failed" << Qt::endl;
-        out << "round " << round << Qt::endl;
+        const bool done = finished.wait(10000) && !cloud.getFirmware(0).isEmpty() &&
+                          BackupFile::save(cloud.dataPath() + "/backup.hbk",
+                                           BackupFile::encode(payload(variant), kSerial));
+        out << (done ? "round " : "failed round ") << round << Qt::endl;
     }
     return 0;
 }
 
 // Empty when every file in the data folder is a complete old or new one, else what is wrong.
-QString checkFiles(const QTemporaryDir &home)
+QString checkFiles()
 {
-    const QDir dir(home.filePath(".qttest/share/HalVern/HalVern M7 Firmware Tool"));
-    const QString copy = home.filePath("copy.ini");
     // A killed writer leaves the settings store's lock files (the next one takes them over), and
     // a save killed between linking its file under "<name>.XXXXXX" and renaming it over the name
     // leaves that file beside the untouched old one. Anything else is stray.
@@ -190,34 +164,38 @@ QString checkFiles(const QTemporaryDir &home)
         R"(^((halvernflashtool\.ini|Firmware_V5\.6\.2\.hfw|)"
         R"(backup\.hbk)(\.\w{6})?|halvernflashtool\.ini\.lock(\.rmlock)?)$)");
     for (const QString &name :
-         dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+         QDir(path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
         if (!allowed.match(name).hasMatch())
             return "stray file " + name;
-    // Read from a copy under a name of its own: the settings store would reuse what it read
+    // Read from a copy under a path of its own: the settings store would reuse what it read
     // from the same path before when size and time match.
-    QFile::remove(copy);
-    QFile::copy(dir.filePath("halvernflashtool.ini"), copy);
-    const QJsonArray list = cached(copy);
+    const QTemporaryDir fresh;
+    QFile::copy(path("halvernflashtool.ini"), fresh.filePath("copy.ini"));
+    const QJsonArray list = cached(fresh.filePath("copy.ini"));
     const QByteArrayList firmware{image("5.6.2") + payload(0), image("5.6.2") + payload(1)};
     if (list.size() < 1 || list.size() > 2 ||
         CatalogRules::entryChecksum(list, 0) != CatalogRules::md5Hex(firmware[list.size() - 1]))
         return "settings file neither version";
-    const QByteArray backup = read(dir.filePath("backup.hbk"));
+    const QByteArray backup = read(path("backup.hbk"));
     if (backup != BackupFile::encode(payload(0), kSerial) &&
         backup != BackupFile::encode(payload(1), kSerial))
         return "backup file neither version";
     // A cached firmware that no longer matches the catalog is deleted before the download that
     // replaces it, so a kill in between leaves none; one that is there must be whole.
-    const QByteArray fw = read(dir.filePath("Firmware_V5.6.2.hfw"));
-    if (dir.exists("Firmware_V5.6.2.hfw") && !firmware.contains(fw))
+    const QByteArray fw = read(path("Firmware_V5.6.2.hfw"));
+    if (QFile::exists(path("Firmware_V5.6.2.hfw")) && !firmware.contains(fw))
         return "firmware file neither version";
     return {};
+}
+
+QString message(quint32 instanceId, const QByteArray &bytes)
+{
+    return QString("message %1 %2").arg(instanceId).arg(QString(bytes.toHex()));
 }
 
 int instanceMain(int argc, char *argv[])
 {
     const QByteArrayList args(argv + 2, argv + argc);
-    const auto option = [&args](const char *name) { return args.value(args.indexOf(name) + 1); };
     QCoreApplication::setApplicationName(args[0]);
     QTextStream out(stdout);
     if (args.contains("--tool")) {
@@ -230,50 +208,35 @@ int instanceMain(int argc, char *argv[])
         return result;
     }
     SingleApplication app(argc, argv, !args.contains("--no-secondaries"),
-                          args.contains("--flags") ? option("--flags").toInt() : 1, 1000, {});
-    if (app.isSecondaryInstance()) {
-        out << "secondary " << app.instanceId() << Qt::endl;
-        if (args.contains("--send"))
-            out << "sent " << app.sendToPrimary(option("--send"), 1000) << Qt::endl;
+                          args.contains("--announce") ? 5 : 1, 1000, {}); // user mode, announcing
+    out << (app.isSecondaryInstance() ? "secondary " : "primary ") << app.instanceId() << Qt::endl;
+    if (app.isSecondaryInstance() && args.contains("--send"))
+        out << "sent " << app.sendToPrimary(args.last(), 1000) << Qt::endl;
+    if (app.isSecondaryInstance())
         return 0;
-    }
-    out << "primary " << app.instanceId() << Qt::endl;
     QObject::connect(&app, &SingleApplication::instanceStarted,
                      [&] { out << "started" << Qt::endl; });
     QObject::connect(&app, &SingleApplication::receivedMessage,
-                     [&](quint32 id, const QByteArray &bytes) {
-                         out << "message " << id << ' ' << bytes.toHex() << Qt::endl;
-                     });
+                     [&](quint32 id, const QByteArray &b) { out << message(id, b) << Qt::endl; });
+    // The tests never write to it: readable means closed.
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        char byte;
-        input.setEnabled(::read(STDIN_FILENO, &byte, 1) > 0);
-        if (!input.isEnabled())
-            app.quit();
-    });
+    QObject::connect(&input, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
     return app.exec();
 }
 
-QString message(quint32 instanceId, const QByteArray &bytes)
-{
-    return QString("message %1 %2").arg(instanceId).arg(QString(bytes.toHex()));
-}
-
-// One started copy of this program as an instance, and what it has printed. Closing its input
-// ends a primary normally, so that a failed case leaves no stale block behind.
+// One started copy of this program, as an instance (under a new name unless one is given) or
+// with the given arguments, and what it has printed. Closing its input ends a primary normally, so
+// that a failed case leaves no stale block behind; QProcess kills one that does not end.
 struct Instance : QProcess
 {
-    QString out;
-    Instance(const QString &name, const QStringList &options = {})
+    QString name, out;
+    explicit Instance(QStringList args) { start(QCoreApplication::applicationFilePath(), args); }
+    explicit Instance(const QString &named = {}, const QStringList &options = {})
+        : name(named.isEmpty() ? "tst-single-" + QUuid::createUuid().toString(QUuid::Id128) : named)
     {
         start(QCoreApplication::applicationFilePath(), QStringList{"--instance", name} + options);
     }
-    ~Instance() override
-    {
-        if (finish(1000) < 0)
-            kill();
-        waitForFinished(2000);
-    }
+    ~Instance() override { finish(1000); }
     QString all() { return (out += readAllStandardOutput()).simplified(); }
     // The first printed line holding text, waiting for it up to timeout milliseconds.
     QString waitFor(const QString &text, int timeout = 5000)
@@ -296,183 +259,173 @@ QString key(const QString &name)
     return deriveKey({name, "", "", {}, "", program, SingleApplicationPrivate::currentUserName()});
 }
 
-QString uniqueName()
-{
-    static int names = 0;
-    return QString("tst-single-%1-%2").arg(QCoreApplication::applicationPid()).arg(++names);
-}
-
 } // namespace
 
 class tst_App : public QObject
 {
     Q_OBJECT
     std::unique_ptr<HttpTestServer> m_server;
-    Signals *m_log = nullptr; // of the last cloud made
+    std::unique_ptr<SyncCloud> m_cloud;
+    QStringList m_log; // m_cloud's signals
 
-    // An empty data folder and a fresh server.
+    // The signals in order, as one line; a run of progress reports counts as one.
+    QString order() const
+    {
+        return m_log.join(' ').replace(QRegularExpression("(progress ?)+"), "progress ").trimmed();
+    }
+    // No cloud, an empty data folder and a fresh server.
     bool reset()
     {
+        m_cloud.reset();
         m_server = std::make_unique<HttpTestServer>();
         m_server->setTrickleInterval(100); // steady bytes beat the transfer time-out only
         return path().contains(".qttest") && QDir(path()).removeRecursively() && m_server->listen();
     }
-    // A cloud of the server at serverPath, once its catalog fetch ended if fetch is set.
-    std::unique_ptr<SyncCloud> makeCloud(bool fetch = false, const QString &serverPath = {})
+    // A cloud of the server at serverPath in m_cloud; true once its catalog fetch ended, once.
+    bool fetch(const QString &serverPath = {})
     {
-        auto cloud = std::make_unique<SyncCloud>();
-        m_log = new Signals(cloud.get());
-        cloud->setServerUrl(m_server->url(serverPath));
-        cloud->setProxy(QNetworkProxy::NoProxy);
-        cloud->setTransferTimeout(800);
-        cloud->setCatalogDeadline(1500);
-        cloud->setDownloadDeadline(1500);
-        QSignalSpy finished(cloud.get(), &SyncCloud::syncFinshed);
-        if (fetch)
-            cloud->getInformation();
-        return !fetch || (finished.wait(5000) && finished.size() == 1) ? std::move(cloud) : nullptr;
+        SyncCloud *c = (m_cloud = std::make_unique<SyncCloud>()).get();
+        m_log.clear();
+        const auto add = [this](const char *name) { return [this, name] { m_log << name; }; };
+        connect(c, &SyncCloud::syncFinshed, this, add("finished"));
+        connect(c, &SyncCloud::isSyncedChanged, this,
+                [this](bool on) { m_log << (on ? "on" : "off"); });
+        connect(c, &SyncCloud::firmawreInfoChanged, this, add("info"));
+        connect(c, &SyncCloud::firmwareFileListChanged, this, add("files"));
+        connect(c, &SyncCloud::downloadFirmwareProgress, this, add("progress"));
+        connect(c, &SyncCloud::syncError, this,
+                [this](auto error) { m_log << QVariant::fromValue(error).toString().mid(10); });
+        c->setServerUrl(m_server->url(serverPath));
+        c->setProxy(QNetworkProxy::NoProxy);
+        c->setTransferTimeout(800);
+        c->setCatalogDeadline(1500);
+        c->setDownloadDeadline(1500);
+        QSignalSpy finished(c, &SyncCloud::syncFinshed);
+        c->getInformation();
+        return finished.wait(5000) && finished.size() == 1;
     }
 
 private slots:
     // Whatever the settings file holds, the tool starts with the defaults, and every row then
-    // stores a language, which the next start reads back. A writer killed between creating the
-    // settings lock and naming itself in it leaves a lock that is taken over.
-    void settingsFile()
+    // stores a language, which the next start reads back, taking over the settings locks that a
+    // killed writer left.
+    // The order of the signals says which way the fetch went: only a fresh list is taken and
+    // stored, and only a new one rewrites the file (a comment survives as long as nobody does).
+    // The server's address may name a folder (the catalog is served in one too) and end in
+    // slashes.
+    void settingsAndCatalog()
     {
-        const QByteArray rows[] = {
-            "", "[General]\nCurrentLanguage=2x\n", "lock",
-            QByteArray("\x00\xff\xfe[[[\x01=\x02\n\x80\x81 no equals sign\n[General", 36),
-            "[General]\nFirmwareInfo=\"{\\\"version\\\": 1}\"\n"};
-        for (const QByteArray &ini : rows) {
-            QVERIFY(reset() && (ini.isEmpty() || write(path("halvernflashtool.ini"), ini)));
-            for (const char *lock : {".lock", ".lock.rmlock"}) {
-                QFile file(path("halvernflashtool.ini") + lock);
-                QVERIFY(ini != "lock" ||
-                        (write(file.fileName(), {}) && file.open(QIODevice::ReadWrite) &&
-                         file.setFileTime(QDateTime::currentDateTime().addSecs(-2),
-                                          QFileDevice::FileModificationTime)));
+        const char *const first = "FirstRunError finished", *const fresh = "on info finished";
+        const char *const local = "LocalCacheUsed info finished";
+        const QJsonArray old{entry("1.0.0", "http://h/1.hfw", "00")};
+        const Route down{0, ""}; // status 0: the server is down
+        const QByteArray garbage("\x00\xff\xfe[[[\x01=\x02\n\x80\x81 no equals sign\n[General", 36);
+        const QByteArray hostile = catalogBody({entry("2.0.0"), entry("../../e", "http://h/e")});
+        // The settings file as it is (none if empty), the firmware list it then caches, the
+        // catalog's route, the signals, the server's path. The last cache, written by an older
+        // version, has a climbing name.
+        const std::tuple<QByteArray, QJsonArray, Route, QString, QString> rows[] = {
+            {"", {}, down, first, ""},
+            {"[General]\nCurrentLanguage=2x\n", {}, down, first, ""},
+            {garbage, {}, down, first, ""},
+            {"[General]\nFirmwareInfo=\"{\\\"version\\\": 1}\"\n", {}, down, first, ""},
+            {"", old, {404, "gone"}, local, ""},
+            {"", old, {200, catalogBody(kServed), M::Trickle}, local, ""}, // past the deadline
+            {"", {}, {200, kHuge}, first, ""},
+            {"", old, {200, kHuge, M::Unsized}, local, ""},
+            {"", old, {200, hostile}, "on InformationError finished", ""},
+            {"", {}, {200, catalogBody(kServed)}, fresh, ""},
+            {"", {}, {200, kLargest, M::Unsized}, fresh, ""}, // at the limit, and no length said
+            {"", kServed, {200, catalogBody(kServed)}, fresh, "/mirror//"},
+            {"", {entry("../x", "http://h/x")}, {404, ""}, first, ""}};
+        int language = 0;
+        for (const auto &[ini, cache, route, expected, serverPath] : rows) {
+            const QString file = path("halvernflashtool.ini");
+            QVERIFY(reset() && (ini.isEmpty() || write(file, ini)));
+            if (!cache.isEmpty()) {
+                QSettings(file, QSettings::IniFormat)
+                    .setValue("FirmwareInfo", CatalogRules::serialiseCache(cache));
+                QVERIFY(write(file, read(file) + "; untouched\n"));
             }
-            m_server->close();
+            // Left by a writer killed between creating the lock and naming itself in it.
+            for (const char *lock : {".lock", ".lock.rmlock"})
+                QVERIFY(write(file + lock, {}, QDateTime::currentDateTime().addSecs(-2)));
+            const QJsonArray before = cached();
+            m_server->setRoute(QString(serverPath).remove("//") + DemoCatalogServer::kCatalogPath,
+                               route);
+            if (route.status == 0)
+                m_server->close();
             LogCapture log;
-            auto cloud = makeCloud(true);
-            QVERIFY(cloud && cloud->currentLanguage() == 0 && SyncCloud::storedLanguage() == 0);
-            cloud->setCurrentLanguage(ini.size() % 7 + 1);
-            QCOMPARE(makeCloud()->currentLanguage(), ini.size() % 7 + 1);
-            QCOMPARE(log.count("SyncCloud removed a settings lock without owner:"),
-                     ini == "lock" ? 2 : 0);
+            QVERIFY(fetch(serverPath) && m_cloud->currentLanguage() == 0 &&
+                    SyncCloud::storedLanguage() == 0);
+            QCOMPARE(order(), expected);
+            const QJsonArray list = expected == fresh ? kServed : before;
+            QCOMPARE(m_cloud->firmwareVersionList(),
+                     CatalogRules::versionList(expected == first ? QJsonArray() : list));
+            QCOMPARE(m_cloud->isSynced(), expected.startsWith("on"));
+            QCOMPARE(m_cloud->flashToolInfo().value("version").toString(),
+                     expected == fresh ? "2.3.4" : "");
+            // The new list is written at once, not only when the cloud goes.
+            QCOMPARE(read(file).contains("2.0.0"), expected == fresh || cache == kServed);
+            m_cloud.reset();
+            QCOMPARE(cached(), list);
+            QVERIFY(cache.isEmpty() || read(file).contains("; untouched") == (before == list));
+            SyncCloud().setCurrentLanguage(++language);
+            QCOMPARE(SyncCloud().currentLanguage(), language);
+            QCOMPARE(log.count("SyncCloud removed a settings lock without owner:"), 2);
             // Only a firmware list that is no list is reported; none is not.
             QCOMPARE(log.count("SyncCloud cached firmware list unreadable"),
                      ini.contains("FirmwareInfo") ? 1 : 0);
         }
     }
 
-    // The order of the signals says which way the fetch went: only a fresh list is taken and
-    // stored, and only a new one rewrites the file (a comment survives as long as nobody does).
-    // The server's address may name a folder (the catalog is served in one too) and end in
-    // slashes.
-    void catalog()
-    {
-        const char *const first = "FirstRunError finished", *const fresh = "on info finished";
-        const char *const local = "LocalCacheUsed info finished";
-        const struct
-        {
-            int cache;
-            Route route; // status 0: the server is down
-            QString order;
-            const char *serverPath = "";
-        } rows[] = {{0, {0, ""}, first},
-                    {1, {404, "gone"}, local},
-                    {1, {200, catalogBody(kServed), M::Trickle}, local}, // past the deadline
-                    {0, {200, kHuge}, first},
-                    {1, {200, kHuge, M::Unsized}, local},
-                    {1,
-                     {200, catalogBody({entry("2.0.0"), entry("../../e", "http://h/e")})},
-                     "on InformationError finished"},
-                    {0, {200, catalogBody(kServed)}, fresh},
-                    {0, {200, kLargest, M::Unsized}, fresh}, // at the limit, and no length said
-                    {2, {200, catalogBody(kServed)}, fresh, "/mirror//"},
-                    {3, {404, ""}, first}}; // an old cache with a hostile name is not used
-        for (const auto &r : rows) {
-            QVERIFY(reset());
-            const QString ini = path("halvernflashtool.ini");
-            if (r.cache) {
-                QSettings(ini, QSettings::IniFormat)
-                    .setValue("FirmwareInfo", CatalogRules::serialiseCache(kCaches[r.cache]));
-                QFile file(ini);
-                QVERIFY(file.open(QIODevice::Append) && file.write("; untouched\n") > 0);
-            }
-            const QJsonArray before = cached();
-            m_server->setRoute(kCatalog, r.route);
-            m_server->setRoute("/mirror" + kCatalog, r.route);
-            if (r.route.status == 0)
-                m_server->close();
-            auto cloud = makeCloud(true, r.serverPath);
-            QVERIFY(cloud);
-            QCOMPARE(m_log->text(), r.order);
-            const QJsonArray list = r.order == fresh ? kServed : before;
-            QCOMPARE(cloud->firmwareVersionList(),
-                     CatalogRules::versionList(r.order == first ? QJsonArray() : list));
-            QCOMPARE(cloud->isSynced(), r.order.startsWith("on"));
-            QCOMPARE(cloud->flashToolInfo().value("version").toString(),
-                     r.order == fresh ? "2.3.4" : "");
-            QCOMPARE(read(ini).contains("2.0.0"), r.order == fresh || r.cache == 2); // at once
-            cloud.reset();
-            QCOMPARE(cached(), list);
-            QVERIFY(!r.cache || read(ini).contains("; untouched") == (before == list));
-        }
-    }
-
+    // Verified copies are kept side by side and used without the network; a damaged one is
+    // fetched again; positions outside the list fetch nothing, nor does a name taken by a folder.
     // A download that fails leaves no file behind, temporary or not.
-    void download()
+    void firmwareFiles()
     {
+        QVERIFY(reset());
+        serve(*m_server, {"5.6.0", "5.5.24"});
+        QVERIFY(fetch());
+        const QStringList fw{path("Firmware_V5.6.0.hfw"), path("Firmware_V5.5.24.hfw")};
+        QCOMPARE(QStringList({m_cloud->getFirmware(0), m_cloud->getFirmware(1)}), fw);
+        m_server->resetCounts();
+        m_log.clear();
+        QCOMPARE(QStringList({m_cloud->getFirmware(0), m_cloud->getFirmware(1)}), fw);
+        QVERIFY(m_cloud->getFirmware(2).isEmpty() && m_cloud->firmwareChangeLog(1) == "log 5.5.24");
+        QVERIFY(m_log.isEmpty() && m_server->totalRequests() == 0);
+        QVERIFY(write(fw[0], image("5.6.1")));
+        QCOMPARE(m_cloud->getFirmware(0), fw[0]);
+        QCOMPARE(m_server->requestCount("/fw/5.6.0"), 1);
+        QVERIFY(QFile::remove(fw[1]) && write(fw[1] + "/inside", "kept"));
+        QCOMPARE(m_cloud->getFirmware(1), QString());
+        QCOMPARE(order(), "ChecksumError progress files ChecksumError progress");
+        QVERIFY(read(fw[0]) == image("5.6.0") && read(fw[1] + "/inside") == "kept");
+        QCOMPARE(files(path()).join(' '),
+                 "Firmware_V5.5.24.hfw/inside Firmware_V5.6.0.hfw halvernflashtool.ini");
         const std::pair<Route, const char *> rows[] = {
             {{200, image("5.6.0") + "x"}, "DownloadFail"},
             {{200, kHuge, M::Unsized}, "DownloadFail"},
             {{200, image("5.6.0"), M::Trickle}, "NetworkError"}, // past the deadline
             {{200, image("5.6.0"), M::CloseAtOnce}, "NetworkError"}};
-        for (const auto &[route, order] : rows) {
-            QVERIFY(reset());
-            serve(*m_server, {"5.6.0"});
+        for (const auto &[route, expected] : rows) {
             m_server->setRoute("/fw/5.6.0", route);
-            auto cloud = makeCloud(true);
-            QVERIFY(cloud);
-            QCOMPARE(cloud->getFirmware(0), QString());
-            m_log->names.removeAll("progress"); // error bodies may or may not report it
-            QCOMPARE(m_log->text(), QString("on info finished ChecksumError ") + order);
-            QVERIFY(
-                QDir(path()).entryList(QDir::Files | QDir::Hidden).filter("Firmware").isEmpty());
+            QFile::remove(fw[0]); // the first row's; the others find none
+            m_log.clear();
+            QCOMPARE(m_cloud->getFirmware(0), QString());
+            m_log.removeAll("progress"); // error bodies may or may not report it
+            QCOMPARE(order(), QString("ChecksumError ") + expected);
+            QCOMPARE(files(path()).join(' '), "Firmware_V5.5.24.hfw/inside halvernflashtool.ini");
         }
-    }
-
-    // Verified copies are kept side by side and used without the network; a damaged one is
-    // fetched again; positions outside the list fetch nothing, nor does a name taken by a folder.
-    void cachedCopies()
-    {
-        QVERIFY(reset());
-        serve(*m_server, {"5.6.0", "5.5.24"});
-        auto cloud = makeCloud(true);
-        QVERIFY(cloud);
-        const QStringList files{path("Firmware_V5.6.0.hfw"), path("Firmware_V5.5.24.hfw")};
-        QCOMPARE(QStringList({cloud->getFirmware(0), cloud->getFirmware(1)}), files);
-        m_server->resetCounts();
-        Signals log(cloud.get());
-        QCOMPARE(QStringList({cloud->getFirmware(0), cloud->getFirmware(1)}), files);
-        QVERIFY(cloud->getFirmware(2).isEmpty() && cloud->firmwareChangeLog(1) == "log 5.5.24");
-        QVERIFY(log.names.isEmpty() && m_server->totalRequests() == 0);
-        QVERIFY(write(files[0], image("5.6.1")));
-        QCOMPARE(cloud->getFirmware(0), files[0]);
-        QCOMPARE(m_server->requestCount("/fw/5.6.0"), 1);
-        QVERIFY(QFile::remove(files[1]) && write(files[1] + "/inside", "kept"));
-        QCOMPARE(cloud->getFirmware(1), QString());
-        QCOMPARE(log.text(), "ChecksumError progress files ChecksumError progress");
-        QVERIFY(read(files[0]) == image("5.6.0") && read(files[1] + "/inside") == "kept");
-        QCOMPARE(QDir(path()).entryList(QDir::Files | QDir::Hidden).join(' '),
-                 "Firmware_V5.6.0.hfw halvernflashtool.ini");
     }
 
     // The shared block, worked out by hand: flag, 3 padding, u32 count, i64 pid, the user cut to
     // 127 bytes on a character boundary, CRC-16/X.25 over all that, 6 padding; and the key.
-    void block()
+    // Then the connection message: a u64 body length, then the key as u32 length + bytes, the
+    // type, the u32 instance number and a CRC-16 of the body in front of it, all big-endian;
+    // every copy of the tool, old or new, must agree on it. Only whole frames naming the key with
+    // a matching checksum are taken (a wrong checksum or key: messagesReachPrimary).
+    void sharedBytes()
     {
         InstanceBlock block;
         const auto hex = [&block] { return QByteArray((char *)&block, sizeof block).toHex(); };
@@ -500,14 +453,6 @@ private slots:
             deriveKey({"HalVern M7 Firmware Tool", "HalVern", "firmware.halvern.example",
                        QString("ex tra").split(' '), "2.3.4", "/usr/bin/halvern-flash-tool", ""}),
             "ONHMY_b9Jit_SvKJL0ghHq29I_b9nalFv6FWrR94Fmc=");
-    }
-
-    // The connection message: a u64 body length, then the key as u32 length + bytes, the type,
-    // the u32 instance number and a CRC-16 of the body in front of it, all big-endian; every
-    // copy of the tool, old or new, must agree on it. Only whole frames naming the key with a
-    // matching checksum are taken (a wrong checksum or key: messagesReachPrimary).
-    void frames()
-    {
         const QByteArray good = QByteArray::fromHex("000000000000000c000000014b0300000007ba2a");
         QCOMPARE(encodeConnectionMessage("K", ConnectionType::Reconnect, 7), good);
         QCOMPARE(decodeBodyLength(good), 12u);
@@ -521,28 +466,6 @@ private slots:
             QVERIFY2(!decodeConnectionBody(frame.mid(HeaderSize), "K"), frame.toHex());
     }
 
-    // The tool's own start-up as a later start: its notice comes in the stored language, and
-    // neither the adapter nor the catalog server hears of it.
-    void laterToolStartOnlyHandsOver()
-    {
-        QTemporaryDir data;
-        qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
-        QSettings(data.filePath("HalVern/HalVern M7 Firmware Tool/halvernflashtool.ini"),
-                  QSettings::IniFormat)
-            .setValue("CurrentLanguage", 4);
-        const QString name = uniqueName();
-        Instance primary(name);
-        QCOMPARE(primary.waitFor("primary"), "primary 0");
-        Instance later(name, {"--tool"});
-        QCOMPARE(later.waitFor("adapter", 20000), "adapter 0 0 catalog 0");
-        qunsetenv("XDG_DATA_HOME");
-        QTranslator french;
-        QVERIFY(french.load(":/translations/HalvernFirmwareTool_fr_FR.qm"));
-        const QString notice =
-            french.translate("QObject", "HalVern Firmware Tool is already running!");
-        QCOMPARE(primary.waitFor("message"), message(1, notice.toUtf8()));
-    }
-
     // Secondaries are numbered for the primary's life and their bytes arrive unchanged, also
     // behind a connection message written by hand; one started as main() does is not announced,
     // an announcing one and a newcomer that may not run are.
@@ -552,23 +475,16 @@ private slots:
     // The primary lives on through all of them.
     void messagesReachPrimary()
     {
-        const QString name = uniqueName();
-        Instance primary(name, {"--flags", "5"});
+        Instance primary({}, {"--announce"});
+        const QString name = primary.name;
         QCOMPARE(primary.waitFor("primary"), "primary 0");
         QStringList newcomers; // the last not let run: it tells the primary and ends at once
-        for (const QString options : {"", "--flags 5 --send two", "--no-secondaries"}) {
+        for (const QString options : {"", "--announce --send two", "--no-secondaries"}) {
             Instance newcomer(name, options.split(' ', Qt::SkipEmptyParts));
-            const int exitCode = newcomer.finish();
-            newcomers << QString::number(exitCode) + ' ' + newcomer.all();
+            newcomers << QStringList{QString::number(newcomer.finish()), newcomer.all()}.join(' ');
         }
         QCOMPARE(newcomers, QStringList({"0 secondary 1", "0 secondary 2 sent 1", "0 "}));
         QTRY_VERIFY(primary.all().contains("started " + message(2, "two") + " started"));
-        const auto send = [&name](QLocalSocket &socket, const QByteArray &bytes) {
-            if (socket.state() != QLocalSocket::ConnectedState)
-                socket.connectToServer(key(name));
-            return socket.waitForConnected(2000) &&
-                   (bytes.isEmpty() || (socket.write(bytes) && socket.waitForBytesWritten(2000)));
-        };
         QByteArray wrong = encodeConnectionMessage(key(name), ConnectionType::Reconnect, 9);
         wrong.back() ^= 0x01;
         const QByteArray peers[] = {wrong + "payload",
@@ -579,7 +495,9 @@ private slots:
                                     QByteArray::fromHex("000000000000000c0000000142")};
         for (const QByteArray &bytes : peers) { // the last one hangs up itself
             QLocalSocket socket;
-            QVERIFY(send(socket, bytes));
+            socket.connectToServer(key(name));
+            QVERIFY(socket.waitForConnected(2000) &&
+                    (bytes.isEmpty() || (socket.write(bytes) && socket.waitForBytesWritten(2000))));
             if (bytes.size() == 13)
                 socket.disconnectFromServer();
             QVERIFY(socket.state() == QLocalSocket::UnconnectedState ||
@@ -588,41 +506,56 @@ private slots:
         // Introduced once, a connection's later bytes come with the same number.
         QByteArray introduction = encodeConnectionMessage(key(name), ConnectionType::Reconnect, 42);
         QLocalSocket socket;
+        socket.connectToServer(key(name));
         for (const QByteArray text : {"payload", "more"}) {
-            QVERIFY(send(socket, std::exchange(introduction, {}) + text));
+            QVERIFY(socket.waitForConnected(2000) &&
+                    socket.write(std::exchange(introduction, {}) + text) &&
+                    socket.waitForBytesWritten(2000));
             QVERIFY(!primary.waitFor(message(42, text)).isEmpty());
         }
         QCOMPARE(primary.finish(), 0);
         QCOMPARE(primary.all(), "primary 0 started " + message(2, "two") + " started " +
                                     message(42, "payload") + ' ' + message(42, "more"));
-        Instance next(name); // the block was released
-        QCOMPARE(next.waitFor("primary"), "primary 0");
+        QCOMPARE(Instance(name).waitFor("primary"), "primary 0"); // the block was released
     }
 
-    // A killed primary leaves its record behind, a process dying mid-write a damaged block: the
-    // next start takes over either way, and its record works.
-    void deadPrimaryIsReplaced()
+    // The tool's own start-up as a later start: its notice comes in the stored language, and
+    // neither the adapter nor the catalog server hears of it. Then a killed primary leaves its
+    // record behind, a process dying mid-write a damaged block: the next start takes over either
+    // way, and its record works.
+    void laterStartsAndDeadPrimary()
     {
-        const QString name = uniqueName();
-        Instance primary(name);
+        QTemporaryDir data;
+        qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+        QVERIFY(write(data.filePath("HalVern/HalVern M7 Firmware Tool/halvernflashtool.ini"),
+                      "[General]\nCurrentLanguage=4\n"));
+        Instance primary;
         QCOMPARE(primary.waitFor("primary"), "primary 0");
-        QCOMPARE(Instance(name).waitFor("secondary"), "secondary 1");
+        QCOMPARE(Instance(primary.name, {"--tool"}).waitFor("adapter", 20000),
+                 "adapter 0 0 catalog 0");
+        qunsetenv("XDG_DATA_HOME");
+        QTranslator french;
+        QVERIFY(french.load(":/translations/HalvernFirmwareTool_fr_FR.qm"));
+        QCOMPARE(primary.waitFor("message"),
+                 message(1, french.translate("QObject", "HalVern Firmware Tool is already running!")
+                                .toUtf8()));
+        QCOMPARE(Instance(primary.name).waitFor("secondary"), "secondary 2");
         primary.kill();
         QVERIFY(primary.waitForFinished());
-        Instance successor(name);
+        Instance successor(primary.name);
         QCOMPARE(successor.waitFor("primary"), "primary 0");
         QVERIFY(successor.readAllStandardError().contains("taking over as primary"));
-        Instance(name, {"--send", "again"}).finish();
-        QCOMPARE(successor.waitFor("message"), message(2, "again"));
+        Instance(primary.name, {"--send", "again"}).finish();
+        QCOMPARE(successor.waitFor("message"), message(3, "again"));
         successor.kill();
         QVERIFY(successor.waitForFinished());
 
-        QSharedMemory memory(key(name)); // attached, it keeps the block for the next start
+        QSharedMemory memory(key(primary.name)); // attached, it keeps the block for the next start
         QVERIFY(memory.attach() && memory.lock());
         auto *block = static_cast<InstanceBlock *>(memory.data());
         block->secondary ^= 0x5A;
         QVERIFY(memory.unlock());
-        Instance last(name);
+        Instance last(primary.name);
         QCOMPARE(last.waitFor("primary", 10000), "primary 0");
         QVERIFY(last.readAllStandardError().contains("inconsistent state from more than 5s"));
         QVERIFY(memory.lock() && isConsistent(*block) && block->secondary == 0 && memory.unlock());
@@ -647,17 +580,13 @@ private slots:
         }
         QVERIFY(secondary.waitForFinished(20000));
         QCOMPARE(secondary.exitStatus() == QProcess::NormalExit ? secondary.exitCode() : -1, 0);
-        QCOMPARE(primary.state(), QProcess::Running);
+        // No check that it still runs: only a running primary writes the closing line below.
         primary.terminate();
         QVERIFY(primary.waitForFinished(5000) && primary.exitStatus() == QProcess::NormalExit &&
                 primary.exitCode() == 0);
         QVERIFY(primary.readAll().contains("signal 15: closing once the adapter is idle"));
-    }
-
-    // A logout's SIGTERM arrives once, as its number, on this thread; so it does for a watcher
-    // made after the first one is gone, and two at once do not share it.
-    void terminationSignal()
-    {
+        // In this process, a logout's SIGTERM arrives once, as its number, on this thread; so it
+        // does for a watcher made after the first one is gone, and two at once do not share it.
         for (int round = 0; round < 2; ++round) {
             TerminationSignal watch;
             QVERIFY(watch.isWatching() && !TerminationSignal().isWatching());
@@ -670,7 +599,7 @@ private slots:
     }
 
     // Lines of every level, then from many threads at once, all reach the file and the memory.
-    void runLogLines()
+    void runLog()
     {
         // The test runner would print every line; thousands of them only slow the suite down.
         const QtMessageHandler loud =
@@ -681,12 +610,11 @@ private slots:
         // holds are dropped and counted, and kept in memory, without waiting or failing.
         {
             RunLog lost(dir.filePath("file/logs"), kStart);
-            QCOMPARE(lost.filePath(), QString());
             for (int i = 0; i < 20000; ++i)
                 qInfo("line %d", i);
             lost.flush();
-            QVERIFY(lost.droppedLines() >= 20000 && lost.text().endsWith("line 19999\n"));
-            QCOMPARE(lost.text().count("run log: "), 1);
+            QVERIFY(lost.filePath().isEmpty() && lost.droppedLines() >= 20000 &&
+                    lost.text().endsWith("line 19999\n") && lost.text().count("run log: ") == 1);
         }
         auto log = std::make_unique<RunLog>(dir.path(), kStart);
         for (QtMsgType type : {QtDebugMsg, QtInfoMsg, QtWarningMsg, QtCriticalMsg})
@@ -700,11 +628,10 @@ private slots:
         for (std::thread &worker : workers)
             worker.join();
         // Closed, the log has written out all it still held.
-        const QString path = log->filePath(), memory = log->text();
+        const QString path = log->filePath(), text = log->text();
         QCOMPARE(log->droppedLines(), 0);
         log.reset();
-        const QString text = QString::fromUtf8(read(path));
-        QCOMPARE(text, memory);
+        QCOMPARE(QString(read(path)), text);
         QCOMPARE(text.count(QRegularExpression(
                      R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} debug    line 999\n)")),
                  8);
@@ -713,32 +640,26 @@ private slots:
             QVERIFY((at = int(text.indexOf(level + QString(" setIsBusy --  true\tand more\n"),
                                            at))) >= 0);
         qInstallMessageHandler(loud);
-    }
-
-    // The files of the last ten starts stay (by their names, the start times), someone else's
-    // file is never touched, and this start's file stays also when the clock was set back.
-    void runLogRotation()
-    {
+        // The files of the last ten starts stay (by their names, the start times), someone else's
+        // file is never touched, and this start's file stays also when the clock was set back.
         const std::pair<QList<int>, QString> rows[] = {
             {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, "00 01 02 03 04 05 06 07 08 09"},
             {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, "01 02 03 04 05 06 07 08 09 10"},
             {{5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0}, "00 06 07 08 09 10 11 12 13 14"},
             {{3, 3, 3}, "03 03_2 03_3"}};
         for (const auto &[starts, left] : rows) {
-            QTemporaryDir dir;
-            QFile foreign(dir.filePath("notes.log"));
-            QVERIFY(foreign.open(QIODevice::WriteOnly));
+            QTemporaryDir logs;
+            QVERIFY(write(logs.filePath("notes.log"), {}));
             for (int second : starts)
-                RunLog(dir.path(), kStart.addSecs(second - 22));
-            QCOMPARE(files(dir.path()).join(' '),
-                     "2026-12-07_14-03-" + QString(left).replace(' ', ".log 2026-12-07_14-03-") +
-                         ".log notes.log");
+                RunLog(logs.path(), kStart.addSecs(second - 22));
+            QCOMPARE(files(logs.path()).join(' '),
+                     kDay + QString(left).replace(' ', ".log " + kDay) + ".log notes.log");
         }
     }
 
     // A copy is an ordinary backup file of that adapter, listed with its time, firmware and kind,
     // and loads only for that adapter, that kind and unchanged.
-    void copyRoundTrip()
+    void safetyCopies()
     {
         for (const auto &[kind, size] : {std::pair(Kind::ConfigBlock, kBlock),
                                          std::pair(Kind::FullBackup, BackupFile::kImageSizeV2)}) {
@@ -760,90 +681,68 @@ private slots:
             onDisk[size / 2] ^= 0x01;
             QVERIFY(write(saved.path, onDisk) && copies.load(saved, kSerial).isEmpty());
         }
-    }
-
-    // The newest five copies stay, newest first, numbered within a second; a copy just taken
-    // stays when the clock puts it behind the others. Files that are not copies (nor a folder
-    // named like one) are neither listed nor removed. Names by their seconds, "b" for a block.
-    // Then a refused save says why and leaves the folder as it was: no serial, one that climbs
-    // out, a version that is no version, the wrong size for the kind.
-    void copyRotation()
-    {
-        const struct
-        {
-            QList<int> seconds;
-            const char *expected;
-            QByteArray serial = kSerial; // of the refused save
-            const char *version = "5.6.3";
-            qsizetype size = BackupFile::kImageSizeV1;
-        } rows[] = {{{0, -1, 0, 1}, "23 22-3 22b-2 22", ""},
-                    {{0, 1, 2, 3, 4, 5}, "27 26 25 24 23", "../../" + kSerial.left(20)},
-                    {{0, 0, 0, 0, 0, 0}, "22-6 22-5 22-4 22-3 22-2", kSerial, "5/6/3"},
-                    {{10, 11, 12, 13, 14, 0}, "36 35 34 33 22", kSerial, "5.6.3", kBlock}};
-        const QString day = "2026-12-07_14-03-";
-        const QStringList foreign =
-            QString("notes.txt %122_fw5.6.3_full.bak 2026-13-07_14-03-22_fw5.6.3_full.bkp "
-                    "%122_fw5.6_full.bkp %122_fw05.6.3_full.bkp %122_fw5.6.3_FULL.bkp "
-                    "%122_fw5.6.3_full-1.bkp %159_fw5.6.3_full.bkp/x")
-                .arg(day)
-                .split(' ');
-        for (const auto &row : rows) {
+        // The newest five copies stay, newest first, numbered within a second; a copy just taken
+        // stays when the clock puts it behind the others. Files that are not copies (nor a folder
+        // named like one) are neither listed nor removed. Names by their seconds, "b" for a block.
+        // Then a refused save says why and leaves the folder as it was: no serial, one that climbs
+        // out, a version that is no version, the wrong size for the kind.
+        // The copies' seconds, the names left, and the refused save's serial, version and size.
+        const std::tuple<QList<int>, const char *, QByteArray, const char *, qsizetype> rows[] = {
+            {{0, -1, 0, 1}, "23 22-3 22b-2 22", "", "5.6.3", kFull},
+            {{0, 1, 2, 3, 4, 5}, "27 26 25 24 23", "../../" + kSerial.left(20), "5.6.3", kFull},
+            {{0, 0, 0, 0, 0, 0}, "22-6 22-5 22-4 22-3 22-2", kSerial, "5/6/3", kFull},
+            {{10, 11, 12, 13, 14, 0}, "36 35 34 33 22", kSerial, "5.6.3", kBlock}};
+        const QString foreignNames =
+            "notes.txt %122_fw5.6.3_full.bak 2026-13-07_14-03-22_fw5.6.3_full.bkp "
+            "%122_fw5.6_full.bkp %122_fw05.6.3_full.bkp %122_fw5.6.3_FULL.bkp "
+            "%122_fw5.6.3_full-1.bkp %159_fw5.6.3_full.bkp/x";
+        const QStringList foreign = foreignNames.arg(kDay).split(' ');
+        for (const auto &[seconds, expected, serial, version, size] : rows) {
             QTemporaryDir dir;
             SafetyCopies copies(dir.path());
             for (const QString &name : foreign)
                 QVERIFY(write(dir.filePath(kSerial + '/' + name), {}));
             // A full V1 image taken that many seconds after kStart, for a negative number a
             // configuration block of firmware 5.6.1 taken at kStart.
-            for (int second : row.seconds)
+            for (int second : seconds)
                 QVERIFY(copies.save(kSerial, second < 0 ? Kind::ConfigBlock : Kind::FullBackup,
                                     second < 0 ? "5.6.1" : "5.6.3",
-                                    content(second < 0 ? kBlock : BackupFile::kImageSizeV1),
-                                    nullptr, nullptr, kStart.addSecs(qMax(0, second))));
+                                    content(second < 0 ? kBlock : kFull), nullptr, nullptr,
+                                    kStart.addSecs(qMax(0, second))));
             QStringList names;
             for (const SafetyCopies::Copy &copy : copies.list(kSerial))
-                names << QFileInfo(copy.path).completeBaseName().remove(day);
+                names << QFileInfo(copy.path).completeBaseName().remove(kDay);
             QCOMPARE(names.join(' ').remove("_fw5.6.3_full").replace("_fw5.6.1_block", "b"),
-                     row.expected);
+                     expected);
             QCOMPARE(files(dir.path() + '/' + kSerial).size(), foreign.size() + names.size());
             const QStringList before = files(dir.path());
             QString error;
             SafetyCopies::Copy saved;
-            QVERIFY2(!copies.save(row.serial, Kind::FullBackup, row.version, content(row.size),
-                                  &error, &saved, kStart.addSecs(37)) &&
+            QVERIFY2(!copies.save(serial, Kind::FullBackup, version, content(size), &error, &saved,
+                                  kStart.addSecs(37)) &&
                          !error.isEmpty() && saved.path.isEmpty(),
-                     row.expected);
+                     expected);
             QCOMPARE(files(dir.path()), before);
         }
     }
 
     void killedWhileWriting()
     {
-        QTemporaryDir home;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home.path());
-        QRandomGenerator random(0x4b1115); // the same moments on every run
+        QVERIFY(QDir(path()).removeRecursively()); // the writers' data folder is this one
+        QRandomGenerator random(0x4b1115);         // the same moments on every run
         for (int kill = 0; kill < 120; ++kill) {
-            QProcess writer;
-            writer.setProcessEnvironment(environment);
-            writer.start(QCoreApplication::applicationFilePath(), {"--write"});
+            Instance writer(QStringList{"--write"});
             QVERIFY(writer.waitForStarted(5000));
             // The first writer completes a round, so that every file exists. Of the later ones
             // every fourth dies in its start-up, the others up to 150 ms after it is ready.
             const bool inStartUp = kill % 4 == 3;
-            QByteArray output;
-            QDeadlineTimer ready(inStartUp ? 0 : 10000);
-            while (
-                writer.state() == QProcess::Running && !ready.hasExpired() &&
-                !(output += writer.readAllStandardOutput()).contains(kill ? "ready" : "round 1\n"))
-                writer.waitForReadyRead(10);
+            writer.waitFor(kill ? "ready" : "round 1", inStartUp ? 0 : 10000);
             QThread::msleep(kill ? random.bounded(inStartUp ? 30 : 150) : 0);
             QCOMPARE(writer.state(), QProcess::Running);
             writer.kill();
             QVERIFY(writer.waitForFinished(5000));
-            output += writer.readAllStandardOutput();
-            QVERIFY2(!output.contains("failed"), output.constData());
-            const QString fault = checkFiles(home);
-            QVERIFY2(fault.isEmpty(), qPrintable(QString("kill %1: %2").arg(kill).arg(fault)));
+            QVERIFY2(!writer.all().contains("failed"), qPrintable(writer.out));
+            QCOMPARE(checkFiles(), QString());
         }
     }
 };
@@ -856,13 +755,10 @@ int main(int argc, char *argv[])
     QStandardPaths::setTestModeEnabled(true);
     QCoreApplication::setOrganizationName("HalVern");
     QCoreApplication::setApplicationName("HalVern M7 Firmware Tool");
-    if (argc > 1 && QByteArray(argv[1]) == "--write") {
-        QCoreApplication app(argc, argv);
-        return writeRounds();
-    }
+    if (argc > 1 && QByteArray(argv[1]) == "--write")
+        return writeRounds(argc, argv);
     QApplication app(argc, argv);
-    tst_App test;
-    return QTest::qExec(&test, argc, argv);
+    return QTest::qExec(std::make_unique<tst_App>().get(), argc, argv);
 }
 
 #include "tst_app.moc"
