@@ -150,10 +150,9 @@ class tst_FaultMatrix : public QObject
         const int total = int(m_exchanges.size());
         QVERIFY(total > kPoints);
         QList<int> erases;
-        for (int i = 0; i < total; ++i) {
+        for (int i = 0; i < total; ++i)
             if (m_exchanges[i].code == SimAdapter::kCommandErase)
                 erases << i;
-        }
         for (int column = Unplug; column <= Close; ++column) {
             for (int point = 0; point < kPoints; ++point) {
                 const int exchange = point * total / kPoints;
