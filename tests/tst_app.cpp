@@ -12,10 +12,11 @@
 // that every case has a block of its own), in the mode that announces a secondary if asked, and
 // prints "primary 0" or "secondary <id>", "sent 1" or "sent 0" after --send, and in the primary
 // "started" and "message <id> <hex>" as the signals come, until its input is closed. With --tool it
-// runs the tool's own start-up instead, with a simulated adapter, and prints "adapter <open
-// attempts> <commands> catalog <fetches>". Started as "tst_app --write", it rewrites the settings
-// file, a downloaded firmware file and a backup file round after round through the product's own
-// code, alternating between two contents (variants 0 and 1), until the kill test kills it.
+// runs the tool's own start-up instead, with a simulated adapter and the test's data folder, and
+// prints "exit <code> adapter <open attempts> <commands> catalog <fetches>". Started as
+// "tst_app --write", it rewrites the settings file, a downloaded firmware file and a backup file
+// round after round through the product's own code, alternating between two contents, until the
+// kill test kills it.
 #include "app/ApplicationFonts.h"
 #include "app/InstanceProtocol.h"
 #include "app/SingleApplication.h"
@@ -40,6 +41,7 @@
 #include <csignal>
 #include <unistd.h>
 
+using namespace CatalogRules;
 using namespace InstanceProtocol;
 using Kind = SafetyCopies::Kind;
 using M = HttpTestServer::Mode;
@@ -47,27 +49,9 @@ using Route = HttpTestServer::Route;
 
 namespace {
 
-QJsonObject entry(const QString &version, const QString &url = {}, const QString &sum = {})
-{
-    return DemoCatalogServer::entry(version, url, sum, "log " + version);
-}
-
-QByteArray image(const QString &version)
-{
-    return QByteArray("HalVern application image " + version.toLatin1()).repeated(500);
-}
+constexpr auto entry = &DemoCatalogServer::entry; // version, download, checksum, change log
 
 constexpr auto catalogBody = &DemoCatalogServer::catalog;
-
-// A catalog naming firmware files on the server, with the files served: a version's bytes are
-// its image followed by tail.
-void serve(HttpTestServer &server, const QStringList &versions, const QByteArray &tail = {})
-{
-    QList<DemoCatalogServer::Firmware> list;
-    for (const QString &version : versions)
-        list.append({version, image(version) + tail, "log " + version});
-    serveCatalog(server, list);
-}
 
 QString path(const QString &name = {})
 {
@@ -92,13 +76,12 @@ QByteArray read(const QString &name)
 // The firmware list a settings file caches.
 QJsonArray cached(const QString &ini = path("halvernflashtool.ini"))
 {
-    return CatalogRules::parseCache(
-        QSettings(ini, QSettings::IniFormat).value("FirmwareInfo").toByteArray());
+    return parseCache(QSettings(ini, QSettings::IniFormat).value("FirmwareInfo").toByteArray());
 }
 
-const QJsonArray kServed{entry("2.0.0", "http://h/2.hfw"), entry("1.0.0", "http://h/1.hfw")};
-const QByteArray kHuge(int(CatalogRules::MaxFirmwareBytes) + 65536, ' ');
-const QByteArray kLargest = catalogBody(kServed).leftJustified(CatalogRules::MaxCatalogBytes, ' ');
+const QJsonArray kServed{entry("2.0.0", "", "", ""), entry("1.0.0", "", "", "")};
+const QByteArray kHuge(int(MaxFirmwareBytes) + 65536, ' ');
+const QByteArray kLargest = catalogBody(kServed).leftJustified(MaxCatalogBytes, ' ');
 
 const QDateTime kStart(QDate(2026, 12, 7), QTime(14, 3, 22));
 const QByteArray kSerial("4d372d53494d2d3030303031");
@@ -116,20 +99,14 @@ QStringList files(const QString &folder)
     return found;
 }
 
+// size bytes, unlike those of any other size.
 QByteArray content(qsizetype size)
 {
     return QByteArray::number(size).append(" bytes of a copy").repeated(size / 10).left(size);
 }
 
-// What the writer puts in the firmware file and, bound to kSerial, in the backup file: large
-// enough that a write takes a while, so kills land in the middle of some.
-QByteArray payload(int variant)
-{
-    return QByteArray("firmware variant ").append(char('A' + variant)).repeated(24000);
-}
-
 // Prints "ready" once ready, then "round <n>" after each complete round, or "failed round <n>"
-// should a write of it not go through. Variant 0 lists one firmware, variant 1 two.
+// should a write of it not go through. Even rounds list one firmware, odd ones two.
 int writeRounds(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -138,18 +115,18 @@ int writeRounds(int argc, char *argv[])
     SyncCloud cloud;
     cloud.setServerUrl(server.url());
     cloud.setProxy(QNetworkProxy::NoProxy);
-    QTextStream out(stdout);
-    out << "ready" << Qt::endl;
+    QTextStream(stdout) << "ready" << Qt::endl;
     for (int round = 1; round < 1500; ++round) {
-        const int variant = round % 2;
-        serve(server, QStringList{"5.6.2", "5.6.1"}.mid(0, variant + 1), payload(variant));
+        // Large enough that a write takes a while, so kills land in the middle of some.
+        const QByteArray bytes = content(400000 + round % 2);
+        QList<DemoCatalogServer::Firmware> list{{"5.6.2", bytes, ""}, {"5.6.1", "", ""}};
+        serveCatalog(server, list.mid(0, 1 + round % 2));
         cloud.setCurrentLanguage(round % 5);
         QSignalSpy finished(&cloud, &SyncCloud::syncFinshed);
         cloud.getInformation();
         const bool done = finished.wait(10000) && !cloud.getFirmware(0).isEmpty() &&
-                          BackupFile::save(cloud.dataPath() + "/backup.hbk",
-                                           BackupFile::encode(payload(variant), kSerial));
-        out << (done ? "round " : "failed round ") << round << Qt::endl;
+                          BackupFile::save(path("backup.hbk"), BackupFile::encode(bytes, kSerial));
+        QTextStream(stdout) << (done ? "round " : "failed round ") << round << Qt::endl;
     }
     return 0;
 }
@@ -172,18 +149,18 @@ QString checkFiles()
     const QTemporaryDir fresh;
     QFile::copy(path("halvernflashtool.ini"), fresh.filePath("copy.ini"));
     const QJsonArray list = cached(fresh.filePath("copy.ini"));
-    const QByteArrayList firmware{image("5.6.2") + payload(0), image("5.6.2") + payload(1)};
-    if (list.size() < 1 || list.size() > 2 ||
-        CatalogRules::entryChecksum(list, 0) != CatalogRules::md5Hex(firmware[list.size() - 1]))
+    const QByteArrayList firmware{content(400000), content(400001)};
+    // One entry or two; any other count finds no firmware to match.
+    if (entryChecksum(list, 0) != md5Hex(firmware.value(list.size() - 1)))
         return "settings file neither version";
     const QByteArray backup = read(path("backup.hbk"));
-    if (backup != BackupFile::encode(payload(0), kSerial) &&
-        backup != BackupFile::encode(payload(1), kSerial))
+    if (backup != BackupFile::encode(firmware[0], kSerial) &&
+        backup != BackupFile::encode(firmware[1], kSerial))
         return "backup file neither version";
     // A cached firmware that no longer matches the catalog is deleted before the download that
-    // replaces it, so a kill in between leaves none; one that is there must be whole.
-    const QByteArray fw = read(path("Firmware_V5.6.2.hfw"));
-    if (QFile::exists(path("Firmware_V5.6.2.hfw")) && !firmware.contains(fw))
+    // replaces it, so a kill in between leaves none (read as "(none)"); one that is there must
+    // be whole.
+    if (!(firmware + QByteArrayList{"(none)"}).contains(read(path("Firmware_V5.6.2.hfw"))))
         return "firmware file neither version";
     return {};
 }
@@ -201,11 +178,11 @@ int instanceMain(int argc, char *argv[])
     if (args.contains("--tool")) {
         const auto adapter = plugAdapter();
         const LogCapture lines;
-        const int result = runTool(argc, argv);
-        out << "adapter " << sim::SimBus::instance().totalOpenAttempts() << ' '
-            << adapter->commands().size() << " catalog " << lines.count("SyncCloud::getInformation")
-            << Qt::endl;
-        return result;
+        // Counted once the tool has returned: C++17 evaluates the operands of << in order.
+        out << "exit " << runTool(argc, argv) << " adapter "
+            << sim::SimBus::instance().totalOpenAttempts() << ' ' << adapter->commands().size()
+            << " catalog " << lines.count("SyncCloud::getInformation") << Qt::endl;
+        return 0;
     }
     SingleApplication app(argc, argv, !args.contains("--no-secondaries"),
                           args.contains("--announce") ? 5 : 1, 1000, {}); // user mode, announcing
@@ -238,13 +215,14 @@ struct Instance : QProcess
     }
     ~Instance() override { finish(1000); }
     QString all() { return (out += readAllStandardOutput()).simplified(); }
-    // The first printed line holding text, waiting for it up to timeout milliseconds.
-    QString waitFor(const QString &text, int timeout = 5000)
+    // Its exit code (see finish) and all it printed, once it has ended.
+    QString ended() { return QStringList{QString::number(finish()), all()}.join(' '); }
+    // The first printed line holding text, waiting for it up to timeout milliseconds (the tool's
+    // own start-up takes a while on a busy machine).
+    QString waitFor(const QString &text, int timeout = 20000)
     {
-        const QDeadlineTimer deadline(timeout);
-        while (!all().contains(text) && !deadline.hasExpired() && state() != NotRunning)
-            waitForReadyRead(50);
-        return out.split('\n').filter(text).value(0);
+        const auto seen = [&] { return all().contains(text) || state() == NotRunning; };
+        return QTest::qWaitFor(seen, timeout) ? out.split('\n').filter(text).value(0) : "";
     }
     int finish(int timeout = 5000)
     {
@@ -268,28 +246,27 @@ class tst_App : public QObject
     std::unique_ptr<SyncCloud> m_cloud;
     QStringList m_log; // m_cloud's signals
 
-    // The signals in order, as one line; a run of progress reports counts as one.
-    QString order() const
+    // The signals since the last call in order, as one line; a run of progress reports counts as
+    // one.
+    QString order()
     {
-        return m_log.join(' ').replace(QRegularExpression("(progress ?)+"), "progress ").trimmed();
+        QString line = std::exchange(m_log, {}).join(' ');
+        return line.replace(QRegularExpression("(progress ?)+"), "progress ").trimmed();
     }
     // No cloud, an empty data folder and a fresh server.
     bool reset()
     {
         m_cloud.reset();
         m_server = std::make_unique<HttpTestServer>();
-        m_server->setTrickleInterval(100); // steady bytes beat the transfer time-out only
         return path().contains(".qttest") && QDir(path()).removeRecursively() && m_server->listen();
     }
     // A cloud of the server at serverPath in m_cloud; true once its catalog fetch ended, once.
     bool fetch(const QString &serverPath = {})
     {
         SyncCloud *c = (m_cloud = std::make_unique<SyncCloud>()).get();
-        m_log.clear();
         const auto add = [this](const char *name) { return [this, name] { m_log << name; }; };
         connect(c, &SyncCloud::syncFinshed, this, add("finished"));
-        connect(c, &SyncCloud::isSyncedChanged, this,
-                [this](bool on) { m_log << (on ? "on" : "off"); });
+        connect(c, &SyncCloud::isSyncedChanged, [this](bool on) { m_log << (on ? "on" : "off"); });
         connect(c, &SyncCloud::firmawreInfoChanged, this, add("info"));
         connect(c, &SyncCloud::firmwareFileListChanged, this, add("files"));
         connect(c, &SyncCloud::downloadFirmwareProgress, this, add("progress"));
@@ -311,16 +288,16 @@ private slots:
     // killed writer left.
     // The order of the signals says which way the fetch went: only a fresh list is taken and
     // stored, and only a new one rewrites the file (a comment survives as long as nobody does).
-    // The server's address may name a folder (the catalog is served in one too) and end in
-    // slashes.
+    // The server's address ends in slashes (on every row) and may name a folder (the catalog is
+    // served in one too).
     void settingsAndCatalog()
     {
         const char *const first = "FirstRunError finished", *const fresh = "on info finished";
         const char *const local = "LocalCacheUsed info finished";
-        const QJsonArray old{entry("1.0.0", "http://h/1.hfw", "00")};
-        const Route down{0, ""}; // status 0: the server is down
+        const QJsonArray old{entry("1.0.0", "http://h/1.hfw", "00", "")};
+        const Route down{200, "", M::CloseAtOnce}; // closes without an answer
         const QByteArray garbage("\x00\xff\xfe[[[\x01=\x02\n\x80\x81 no equals sign\n[General", 36);
-        const QByteArray hostile = catalogBody({entry("2.0.0"), entry("../../e", "http://h/e")});
+        const QByteArray hostile = catalogBody({kServed[0], entry("../../e", "", "", "")});
         // The settings file as it is (none if empty), the firmware list it then caches, the
         // catalog's route, the signals, the server's path. The last cache, written by an older
         // version, has a climbing name.
@@ -336,32 +313,29 @@ private slots:
             {"", old, {200, hostile}, "on InformationError finished", ""},
             {"", {}, {200, catalogBody(kServed)}, fresh, ""},
             {"", {}, {200, kLargest, M::Unsized}, fresh, ""}, // at the limit, and no length said
-            {"", kServed, {200, catalogBody(kServed)}, fresh, "/mirror//"},
-            {"", {entry("../x", "http://h/x")}, {404, ""}, first, ""}};
+            {"", kServed, {200, catalogBody(kServed)}, fresh, "/mirror"},
+            {"", {entry("../x", "http://h/x", "", "")}, {404, ""}, first, ""}};
         int language = 0;
         for (const auto &[ini, cache, route, expected, serverPath] : rows) {
             const QString file = path("halvernflashtool.ini");
             QVERIFY(reset() && (ini.isEmpty() || write(file, ini)));
             if (!cache.isEmpty()) {
                 QSettings(file, QSettings::IniFormat)
-                    .setValue("FirmwareInfo", CatalogRules::serialiseCache(cache));
+                    .setValue("FirmwareInfo", serialiseCache(cache));
                 QVERIFY(write(file, read(file) + "; untouched\n"));
             }
             // Left by a writer killed between creating the lock and naming itself in it.
             for (const char *lock : {".lock", ".lock.rmlock"})
                 QVERIFY(write(file + lock, {}, QDateTime::currentDateTime().addSecs(-2)));
             const QJsonArray before = cached();
-            m_server->setRoute(QString(serverPath).remove("//") + DemoCatalogServer::kCatalogPath,
-                               route);
-            if (route.status == 0)
-                m_server->close();
+            m_server->setRoute(serverPath + DemoCatalogServer::kCatalogPath, route);
             LogCapture log;
-            QVERIFY(fetch(serverPath) && m_cloud->currentLanguage() == 0 &&
+            QVERIFY(fetch(serverPath + "//") && m_cloud->currentLanguage() == 0 &&
                     SyncCloud::storedLanguage() == 0);
             QCOMPARE(order(), expected);
             const QJsonArray list = expected == fresh ? kServed : before;
             QCOMPARE(m_cloud->firmwareVersionList(),
-                     CatalogRules::versionList(expected == first ? QJsonArray() : list));
+                     versionList(expected == first ? QJsonArray() : list));
             QCOMPARE(m_cloud->isSynced(), expected.startsWith("on"));
             QCOMPARE(m_cloud->flashToolInfo().value("version").toString(),
                      expected == fresh ? "2.3.4" : "");
@@ -385,7 +359,8 @@ private slots:
     void firmwareFiles()
     {
         QVERIFY(reset());
-        serve(*m_server, {"5.6.0", "5.5.24"});
+        const QByteArray file = content(20000); // 5.6.0's
+        serveCatalog(*m_server, {{"5.6.0", file, ""}, {"5.5.24", content(9000), "log 5.5.24"}});
         QVERIFY(fetch());
         const QStringList fw{path("Firmware_V5.6.0.hfw"), path("Firmware_V5.5.24.hfw")};
         QCOMPARE(QStringList({m_cloud->getFirmware(0), m_cloud->getFirmware(1)}), fw);
@@ -394,24 +369,22 @@ private slots:
         QCOMPARE(QStringList({m_cloud->getFirmware(0), m_cloud->getFirmware(1)}), fw);
         QVERIFY(m_cloud->getFirmware(2).isEmpty() && m_cloud->firmwareChangeLog(1) == "log 5.5.24");
         QVERIFY(m_log.isEmpty() && m_server->totalRequests() == 0);
-        QVERIFY(write(fw[0], image("5.6.1")));
-        QCOMPARE(m_cloud->getFirmware(0), fw[0]);
-        QCOMPARE(m_server->requestCount("/fw/5.6.0"), 1);
+        QVERIFY(write(fw[0], file.toUpper()));
+        QVERIFY(m_cloud->getFirmware(0) == fw[0] && m_server->requestCount("/fw/5.6.0") == 1);
         QVERIFY(QFile::remove(fw[1]) && write(fw[1] + "/inside", "kept"));
         QCOMPARE(m_cloud->getFirmware(1), QString());
         QCOMPARE(order(), "ChecksumError progress files ChecksumError progress");
-        QVERIFY(read(fw[0]) == image("5.6.0") && read(fw[1] + "/inside") == "kept");
+        QVERIFY(read(fw[0]) == file && read(fw[1] + "/inside") == "kept");
         QCOMPARE(files(path()).join(' '),
                  "Firmware_V5.5.24.hfw/inside Firmware_V5.6.0.hfw halvernflashtool.ini");
         const std::pair<Route, const char *> rows[] = {
-            {{200, image("5.6.0") + "x"}, "DownloadFail"},
+            {{200, file + "x"}, "DownloadFail"},
             {{200, kHuge, M::Unsized}, "DownloadFail"},
-            {{200, image("5.6.0"), M::Trickle}, "NetworkError"}, // past the deadline
-            {{200, image("5.6.0"), M::CloseAtOnce}, "NetworkError"}};
+            {{200, file, M::Trickle}, "NetworkError"}, // past the deadline
+            {{200, file, M::CloseAtOnce}, "NetworkError"}};
         for (const auto &[route, expected] : rows) {
             m_server->setRoute("/fw/5.6.0", route);
             QFile::remove(fw[0]); // the first row's; the others find none
-            m_log.clear();
             QCOMPARE(m_cloud->getFirmware(0), QString());
             m_log.removeAll("progress"); // error bodies may or may not report it
             QCOMPARE(order(), QString("ChecksumError ") + expected);
@@ -424,7 +397,7 @@ private slots:
     // Then the connection message: a u64 body length, then the key as u32 length + bytes, the
     // type, the u32 instance number and a CRC-16 of the body in front of it, all big-endian;
     // every copy of the tool, old or new, must agree on it. Only whole frames naming the key with
-    // a matching checksum are taken (a wrong checksum or key: messagesReachPrimary).
+    // a matching checksum are taken (a wrong checksum or key: laterStarts).
     void sharedBytes()
     {
         InstanceBlock block;
@@ -449,20 +422,18 @@ private slots:
         // Digests computed independently of this code; the last one's plain Base64 has a "/".
         QCOMPARE(deriveKey({"tool", "", "", {}, "", "/opt/tool/tool", "alice"}),
                  "T3KWL2HVzgLAaXT2Eng3W1Kv7HTONXfq6s22cFTYCOc=");
-        QCOMPARE(
-            deriveKey({"HalVern M7 Firmware Tool", "HalVern", "firmware.halvern.example",
-                       QString("ex tra").split(' '), "2.3.4", "/usr/bin/halvern-flash-tool", ""}),
-            "ONHMY_b9Jit_SvKJL0ghHq29I_b9nalFv6FWrR94Fmc=");
+        QCOMPARE(deriveKey({"HalVern M7 Firmware Tool", "HalVern", "firmware.halvern.example",
+                            QStringList{"ex", "tra"}, "2.3.4", "/usr/bin/halvern-flash-tool", ""}),
+                 "ONHMY_b9Jit_SvKJL0ghHq29I_b9nalFv6FWrR94Fmc=");
         const QByteArray good = QByteArray::fromHex("000000000000000c000000014b0300000007ba2a");
         QCOMPARE(encodeConnectionMessage("K", ConnectionType::Reconnect, 7), good);
         QCOMPARE(decodeBodyLength(good), 12u);
         const auto body = decodeConnectionBody(good.mid(HeaderSize), "K");
         QVERIFY(body && body->type == 3 && body->instanceId == 7);
-        const QByteArray refused[] = {
-            good.left(17) + "\x06" + good.mid(18), good.chopped(1), good.left(HeaderSize),
-            QByteArray::fromHex("000000000000000c7fffffff4b03000000070000"),
-            QByteArray::fromHex("000000000000000bffffffff0300000007ffff")};
-        for (const QByteArray &frame : refused)
+        for (const QByteArray &frame :
+             {good.left(17) + "\x06" + good.mid(18), good.chopped(1), good.left(HeaderSize),
+              QByteArray::fromHex("000000000000000c7fffffff4b03000000070000"),
+              QByteArray::fromHex("000000000000000bffffffff0300000007ffff")})
             QVERIFY2(!decodeConnectionBody(frame.mid(HeaderSize), "K"), frame.toHex());
     }
 
@@ -472,28 +443,29 @@ private slots:
     // Peers that are not ours are refused as soon as their bytes are read (with a message behind
     // the bad introduction that must not come out), or dropped after a while when they hold a
     // socket open without introducing themselves; bytes left by one that hung up are no message.
-    // The primary lives on through all of them.
-    void messagesReachPrimary()
+    // The primary lives on through all of them, and ends releasing the block.
+    // The next start is primary. The tool's own start-up as a later start: its notice comes in
+    // the stored language, and neither the adapter nor the catalog server hears of it. Then a
+    // killed primary leaves its record behind, a process dying mid-write a damaged block: the
+    // next start takes over either way, and its record works.
+    void laterStarts()
     {
         Instance primary({}, {"--announce"});
         const QString name = primary.name;
         QCOMPARE(primary.waitFor("primary"), "primary 0");
         QStringList newcomers; // the last not let run: it tells the primary and ends at once
-        for (const QString options : {"", "--announce --send two", "--no-secondaries"}) {
-            Instance newcomer(name, options.split(' ', Qt::SkipEmptyParts));
-            newcomers << QStringList{QString::number(newcomer.finish()), newcomer.all()}.join(' ');
-        }
+        for (const QString options : {"", "--announce --send two", "--no-secondaries"})
+            newcomers << Instance(name, options.split(' ', Qt::SkipEmptyParts)).ended();
         QCOMPARE(newcomers, QStringList({"0 secondary 1", "0 secondary 2 sent 1", "0 "}));
         QTRY_VERIFY(primary.all().contains("started " + message(2, "two") + " started"));
         QByteArray wrong = encodeConnectionMessage(key(name), ConnectionType::Reconnect, 9);
         wrong.back() ^= 0x01;
-        const QByteArray peers[] = {wrong + "payload",
-                                    encodeConnectionMessage("L", ConnectionType::Reconnect, 9) +
-                                        "payload",
-                                    QByteArray::fromHex("000000007fffffff") + "payload",
-                                    {},
-                                    QByteArray::fromHex("000000000000000c0000000142")};
-        for (const QByteArray &bytes : peers) { // the last one hangs up itself
+        // The last one hangs up itself.
+        for (const QByteArray &bytes :
+             QByteArrayList{wrong + "payload",
+                            encodeConnectionMessage("L", ConnectionType::Reconnect, 9) + "payload",
+                            QByteArray::fromHex("000000007fffffff") + "payload", "",
+                            QByteArray::fromHex("000000000000000c0000000142")}) {
             QLocalSocket socket;
             socket.connectToServer(key(name));
             QVERIFY(socket.waitForConnected(2000) &&
@@ -507,56 +479,42 @@ private slots:
         QByteArray introduction = encodeConnectionMessage(key(name), ConnectionType::Reconnect, 42);
         QLocalSocket socket;
         socket.connectToServer(key(name));
-        for (const QByteArray text : {"payload", "more"}) {
-            QVERIFY(socket.waitForConnected(2000) &&
-                    socket.write(std::exchange(introduction, {}) + text) &&
-                    socket.waitForBytesWritten(2000));
-            QVERIFY(!primary.waitFor(message(42, text)).isEmpty());
-        }
-        QCOMPARE(primary.finish(), 0);
-        QCOMPARE(primary.all(), "primary 0 started " + message(2, "two") + " started " +
-                                    message(42, "payload") + ' ' + message(42, "more"));
-        QCOMPARE(Instance(name).waitFor("primary"), "primary 0"); // the block was released
-    }
+        QVERIFY(socket.waitForConnected(2000));
+        for (const QByteArray text : {"payload", "more"})
+            QVERIFY(socket.write(std::exchange(introduction, {}) + text) &&
+                    socket.waitForBytesWritten(2000) &&
+                    !primary.waitFor(message(42, text)).isEmpty());
+        QCOMPARE(primary.ended(), "0 primary 0 started " + message(2, "two") + " started " +
+                                      message(42, "payload") + ' ' + message(42, "more"));
 
-    // The tool's own start-up as a later start: its notice comes in the stored language, and
-    // neither the adapter nor the catalog server hears of it. Then a killed primary leaves its
-    // record behind, a process dying mid-write a damaged block: the next start takes over either
-    // way, and its record works.
-    void laterStartsAndDeadPrimary()
-    {
-        QTemporaryDir data;
-        qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
-        QVERIFY(write(data.filePath("HalVern/HalVern M7 Firmware Tool/halvernflashtool.ini"),
-                      "[General]\nCurrentLanguage=4\n"));
-        Instance primary;
-        QCOMPARE(primary.waitFor("primary"), "primary 0");
-        QCOMPARE(Instance(primary.name, {"--tool"}).waitFor("adapter", 20000),
-                 "adapter 0 0 catalog 0");
-        qunsetenv("XDG_DATA_HOME");
+        // The block was released: the next start is primary.
+        QVERIFY(write(path("halvernflashtool.ini"), "[General]\nCurrentLanguage=4\n"));
+        Instance next(name);
+        QCOMPARE(next.waitFor("primary"), "primary 0");
+        QCOMPARE(Instance(name, {"--tool"}).waitFor("adapter"), "exit 0 adapter 0 0 catalog 0");
         QTranslator french;
         QVERIFY(french.load(":/translations/HalvernFirmwareTool_fr_FR.qm"));
-        QCOMPARE(primary.waitFor("message"),
+        QCOMPARE(next.waitFor("message"),
                  message(1, french.translate("QObject", "HalVern Firmware Tool is already running!")
                                 .toUtf8()));
-        QCOMPARE(Instance(primary.name).waitFor("secondary"), "secondary 2");
-        primary.kill();
-        QVERIFY(primary.waitForFinished());
-        Instance successor(primary.name);
+        QCOMPARE(Instance(name).waitFor("secondary"), "secondary 2");
+        next.kill();
+        QVERIFY(next.waitForFinished());
+        Instance successor(name);
         QCOMPARE(successor.waitFor("primary"), "primary 0");
         QVERIFY(successor.readAllStandardError().contains("taking over as primary"));
-        Instance(primary.name, {"--send", "again"}).finish();
+        Instance(name, {"--send", "again"}).finish();
         QCOMPARE(successor.waitFor("message"), message(3, "again"));
         successor.kill();
         QVERIFY(successor.waitForFinished());
 
-        QSharedMemory memory(key(primary.name)); // attached, it keeps the block for the next start
+        QSharedMemory memory(key(name)); // attached, it keeps the block for the next start
         QVERIFY(memory.attach() && memory.lock());
         auto *block = static_cast<InstanceBlock *>(memory.data());
         block->secondary ^= 0x5A;
         QVERIFY(memory.unlock());
-        Instance last(primary.name);
-        QCOMPARE(last.waitFor("primary", 10000), "primary 0");
+        Instance last(name);
+        QCOMPARE(last.waitFor("primary"), "primary 0");
         QVERIFY(last.readAllStandardError().contains("inconsistent state from more than 5s"));
         QVERIFY(memory.lock() && isConsistent(*block) && block->secondary == 0 && memory.unlock());
     }
@@ -591,8 +549,7 @@ private slots:
             TerminationSignal watch;
             QVERIFY(watch.isWatching() && !TerminationSignal().isWatching());
             QSignalSpy received(&watch, &TerminationSignal::received);
-            QCOMPARE(::raise(SIGTERM), 0);
-            QVERIFY(received.wait(2000));
+            QVERIFY(::raise(SIGTERM) == 0 && received.wait(2000));
             QTest::qWait(20);
             QCOMPARE(received, QList<QList<QVariant>>{{SIGTERM}});
         }
@@ -604,19 +561,17 @@ private slots:
         // The test runner would print every line; thousands of them only slow the suite down.
         const QtMessageHandler loud =
             qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-        QTemporaryDir dir;
-        QVERIFY(write(dir.filePath("file"), {}));
         // A file where the folder or a parent should be: far more lines than the writer's queue
         // holds are dropped and counted, and kept in memory, without waiting or failing.
-        {
-            RunLog lost(dir.filePath("file/logs"), kStart);
-            for (int i = 0; i < 20000; ++i)
-                qInfo("line %d", i);
-            lost.flush();
-            QVERIFY(lost.filePath().isEmpty() && lost.droppedLines() >= 20000 &&
-                    lost.text().endsWith("line 19999\n") && lost.text().count("run log: ") == 1);
-        }
-        auto log = std::make_unique<RunLog>(dir.path(), kStart);
+        auto log = std::make_unique<RunLog>("/dev/null/logs", kStart);
+        for (int i = 0; i < 20000; ++i)
+            qInfo("line %d", i);
+        log->flush();
+        QVERIFY(log->filePath().isEmpty() && log->droppedLines() >= 20000 &&
+                log->text().endsWith("line 19999\n") && log->text().count("run log: ") == 1);
+        log.reset(); // one log at a time
+        const QTemporaryDir dir;
+        log = std::make_unique<RunLog>(dir.path(), kStart);
         for (QtMsgType type : {QtDebugMsg, QtInfoMsg, QtWarningMsg, QtCriticalMsg})
             qt_message_output(type, QMessageLogContext(), "setIsBusy --  true\tand more");
         std::thread workers[8];
@@ -635,10 +590,9 @@ private slots:
         QCOMPARE(text.count(QRegularExpression(
                      R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} debug    line 999\n)")),
                  8);
-        int at = 0;
-        for (const char *level : {"debug   ", "info    ", "warning ", "critical"})
-            QVERIFY((at = int(text.indexOf(level + QString(" setIsBusy --  true\tand more\n"),
-                                           at))) >= 0);
+        qsizetype i = 0; // each after the one before
+        for (const char *level : {"debug    ", "info     ", "warning  ", "critical "})
+            QVERIFY((i = text.indexOf(level + QString("setIsBusy --  true\tand more\n"), i)) >= 0);
         qInstallMessageHandler(loud);
         // The files of the last ten starts stay (by their names, the start times), someone else's
         // file is never touched, and this start's file stays also when the clock was set back.
@@ -668,14 +622,13 @@ private slots:
             SafetyCopies::Copy saved;
             QVERIFY(copies.save(kSerial, kind, "5.6.3", content(size), nullptr, &saved,
                                 kStart.addMSecs(700)));
-            QList<SafetyCopies::Copy> listed = copies.list(kSerial);
-            QVERIFY(listed.size() == 1 && listed[0].path == saved.path &&
-                    listed[0].taken == kStart && listed[0].kind == kind &&
-                    listed[0].firmwareVersion == "5.6.3");
+            SafetyCopies::Copy copy = copies.list(kSerial).value(0);
+            QVERIFY(copies.list(kSerial).size() == 1 && copy.path == saved.path &&
+                    copy.taken == kStart && copy.kind == kind && copy.firmwareVersion == "5.6.3");
             QCOMPARE(copies.load(saved, kSerial), content(size));
             QVERIFY(copies.load(saved, "4d372d53494d2d3030303032").isEmpty()); // another adapter
-            listed[0].kind = kind == Kind::ConfigBlock ? Kind::FullBackup : Kind::ConfigBlock;
-            QVERIFY(copies.load(listed[0], kSerial).isEmpty());
+            copy.kind = kind == Kind::ConfigBlock ? Kind::FullBackup : Kind::ConfigBlock;
+            QVERIFY(copies.load(copy, kSerial).isEmpty());
             QByteArray onDisk = read(saved.path);
             QCOMPARE(onDisk, BackupFile::encode(content(size), kSerial));
             onDisk[size / 2] ^= 0x01;
@@ -749,10 +702,12 @@ private slots:
 
 int main(int argc, char *argv[])
 {
+    // Files in a test folder, also in the instances: the tool's own start-up in one reads the
+    // settings file the test wrote.
+    QStandardPaths::setTestModeEnabled(true);
     if (argc > 2 && QByteArray(argv[1]) == "--instance")
         return instanceMain(argc, argv);
-    // The tool's identity, its files in a test folder.
-    QStandardPaths::setTestModeEnabled(true);
+    // The tool's identity.
     QCoreApplication::setOrganizationName("HalVern");
     QCoreApplication::setApplicationName("HalVern M7 Firmware Tool");
     if (argc > 1 && QByteArray(argv[1]) == "--write")
