@@ -1,4 +1,5 @@
 // The message and settings dialogs on their own, driven as a user drives them.
+#include "support/Rows.h"
 #include "ui/MessageDialog.h"
 #include "ui/RunLog.h"
 #include "ui/SettingsDialog.h"
@@ -6,14 +7,13 @@
 #include <QtTest>
 #include <QtWidgets>
 
+using Ending = std::pair<QString, QStringList>;
+
 class tst_Dialogs : public QObject
 {
     Q_OBJECT
 
-    QAbstractButton *button(const QString &name) const
-    {
-        return m_message->findChild<QAbstractButton *>(name);
-    }
+    auto *button(const QString &n) const { return m_message->findChild<QAbstractButton *>(n); }
     // "title | text | the buttons shown", empty while the message dialog is hidden.
     QString shown() const
     {
@@ -28,9 +28,8 @@ class tst_Dialogs : public QObject
     {
         auto *timer = m_message->findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
         QVERIFY(timer->isActive());
-        QSignalSpy ticked(timer, &QTimer::timeout);
-        timer->start(0);
-        QVERIFY(ticked.wait(1000));
+        timer->start(0); // fires from the event loop only, which the spy's wait runs
+        QVERIFY(QSignalSpy(timer, &QTimer::timeout).wait(1000));
     }
 
     std::unique_ptr<QWidget> m_parent; // a new one for each test, and the dialogs with it
@@ -50,14 +49,13 @@ private slots:
     // A message shows at once; while it shows, only the newest waits for the next tick.
     void newestMessageWins()
     {
-        m_message->showMessage("first", "one");
-        m_message->showMessage("second", "two");
-        m_message->showMessage("third", "three");
-        QCOMPARE(shown(), QStringLiteral("first | one | OK"));
+        for (const char *title : {"first", "second", "third"})
+            m_message->showMessage(title, title);
+        QCOMPARE(shown(), QStringLiteral("first | first | OK"));
         tick();
-        QCOMPARE(shown(), QStringLiteral("third | three | OK"));
+        QCOMPARE(shown(), QStringLiteral("third | third | OK"));
         tick(); // nothing left over: the second is gone for good
-        QCOMPARE(shown(), QStringLiteral("third | three | OK"));
+        QCOMPARE(shown(), QStringLiteral("third | third | OK"));
         m_message->showMessage("fourth", "four"); // a waiting message survives the closing
         button("toolButton_Close")->click();
         QCOMPARE(shown(), QString());
@@ -74,18 +72,16 @@ private slots:
     // execMessage() blocks until the same way out, and only OK accepts.
     void endings_data()
     {
-        QTest::addColumn<QString>("name"); // empty: the Escape key
-        QTest::addColumn<QStringList>("signals_");
-        for (const char *name : {"OK", "Restore", "Update"})
-            QTest::newRow(name) << "pushButton_Msg" + QString(name)
-                                << QStringList{QString(name).toLower(), "closed"};
-        QTest::newRow("close") << "toolButton_Close" << QStringList{"closed"};
-        QTest::newRow("escape") << "" << QStringList();
+        // The way out (a button; empty: the Escape key) and the signals it gives.
+        addRows<Ending>({{"OK", {"pushButton_MsgOK", {"ok", "closed"}}},
+                         {"Restore", {"pushButton_MsgRestore", {"restore", "closed"}}},
+                         {"Update", {"pushButton_MsgUpdate", {"update", "closed"}}},
+                         {"close", {"toolButton_Close", {"closed"}}},
+                         {"escape", {"", {}}}});
     }
     void endings()
     {
-        QFETCH(QString, name);
-        QFETCH(QStringList, signals_);
+        const auto [name, signals_] = fetchRow<Ending>();
         QStringList heard;
         connect(m_message, &MessageDialog::okButtonClicked, [&] { heard << "ok"; });
         connect(m_message, &MessageDialog::restoreDefaultsButtonClicked,
@@ -100,9 +96,8 @@ private slots:
                  "Notification | text | Restore" + QString(name.isEmpty() ? "" : " Update"));
         QCOMPARE(m_message->findChild<QTextBrowser *>()->toolTip(), QStringLiteral("tip"));
         // Clicked by code: the OK button is hidden in a notification but must end it too.
-        const auto end = [&] {
-            name.isEmpty() ? QTest::keyClick(m_message, Qt::Key_Escape)
-                           : void(QMetaObject::invokeMethod(button(name), "click"));
+        const auto end = [&, name = name] {
+            name.isEmpty() ? QTest::keyClick(m_message, Qt::Key_Escape) : button(name)->click();
         };
         end();
         QCOMPARE(heard, signals_);
@@ -161,9 +156,6 @@ private slots:
             QCOMPARE(bar->isVisible() ? bar->value() : -1, current < total ? current : -1);
         }
 
-        m_settings->setDataRestoreVisible(false);
-        QVERIFY(m_settings->findChild<QWidget *>("pushButton_DataRestore")->isHidden());
-        m_settings->setDataRestoreVisible(true);
         m_settings->setSafetyCopies({"a", "b"});
         m_settings->findChild<QComboBox *>("comboBox_SafetyCopies")->setCurrentIndex(1);
         QStringList heard;
@@ -179,6 +171,8 @@ private slots:
                                  "pushButton_RestoreCopy", "toolButton_Close"})
             QTest::mouseClick(m_settings->findChild<QAbstractButton *>(name), Qt::LeftButton);
         QCOMPARE(heard, (QStringList{"backup", "restore", "1", "closed 0 0"}));
+        m_settings->setDataRestoreVisible(false);
+        QVERIFY(m_settings->findChild<QWidget *>("pushButton_DataRestore")->isHidden());
 
         // Show Log opens this run's log, read afresh each time and shown from its end. Enter in
         // the find line selects the next match, from the top again past the last one; a text
@@ -195,16 +189,15 @@ private slots:
         QTest::mouseClick(open, Qt::LeftButton);
         const QString text = view->toPlainText();
         QVERIFY(text.endsWith("info     needle three\n") && view->textCursor().atEnd());
-        QStringList selected;
+        QList<int> selected; // where the selection starts, -1 if it is not the word
         for (const char *wanted : {"needle", "needle", "needle", "absent", ""}) {
             m_settings->findChild<QLineEdit *>()->setText(wanted);
             QTest::keyClick(m_settings->findChild<QLineEdit *>(), Qt::Key_Return);
-            selected << QString::number(view->textCursor().selectionStart()) + ' ' +
-                            view->textCursor().selectedText();
+            const QTextCursor cursor = view->textCursor();
+            selected << (cursor.selectedText() == "needle" ? cursor.selectionStart() : -1);
         }
-        const QString first = QString::number(text.indexOf("needle")) + " needle";
-        const QString second = QString::number(text.lastIndexOf("needle")) + " needle";
-        QCOMPARE(selected, (QStringList{first, second, first, first, first}));
+        const int first = text.indexOf("needle"), second = text.lastIndexOf("needle");
+        QCOMPARE(selected, (QList<int>{first, second, first, first, first}));
     }
 };
 
