@@ -107,7 +107,7 @@ QString expectedCode(Op op, int column, quint32 command, int exchange, const QLi
 QString observedCode(const DeviceSignalLog &log, const LogCapture &lines)
 {
     const QStringList seen =
-        errors(log).replaceInStrings(QRegularExpression(R"(^error\(DeviceError_|\)$)"), "");
+        log.errors().replaceInStrings(QRegularExpression(R"(^error\(DeviceError_|\)$)"), "");
     if (!seen.isEmpty())
         return seen.join('+');
     const QRegularExpression cut("^updateVersion (read error|write error|Error)");
@@ -239,7 +239,7 @@ class tst_FaultMatrix : public QObject
         if (column == Late) {
             // Without a re-plug, a backup reads exactly what the flash holds: no reply is shifted.
             const QByteArray backup = backUp(*device, after);
-            QVERIFY2(errors(after).isEmpty(), qPrintable(errors(after).join(' ')));
+            QVERIFY2(after.errors().isEmpty(), qPrintable(after.errors().join(' ')));
             QVERIFY(!backup.isEmpty() && backup == adapter->peek(0x08004000, int(backup.size())));
         }
         // What was reported a success is there: a new session reads it without complaint.
@@ -250,7 +250,7 @@ class tst_FaultMatrix : public QObject
         const Op factory = operation.v1 ? Op::FactoryV1 : Op::FactoryV2;
         start(factory, *device, m_factoryFirmware);
         QVERIFY(settle(after));
-        QVERIFY2(errors(after).isEmpty(), qPrintable(errors(after).join(' ')));
+        QVERIFY2(after.errors().isEmpty(), qPrintable(after.errors().join(' ')));
         QVERIFY(progressComplete(after, factory));
         QCOMPARE(freshRead(), QString(kOperations[int(factory)].readBack));
     }

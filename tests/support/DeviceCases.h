@@ -44,6 +44,7 @@ public:
         return QStringList(m_entries.cbegin(), m_entries.cend());
     }
     int count(const QString &entry) const { return int(entries().count(entry)); }
+    QStringList errors() const { return entries().filter(QStringLiteral("error(")); }
     void clear()
     {
         QMutexLocker lock(&m_mutex);
@@ -84,11 +85,6 @@ inline QString writeFile(const QTemporaryDir &dir, const QString &name, const QB
     return path;
 }
 
-inline QStringList errors(const DeviceSignalLog &log)
-{
-    return log.entries().filter(QStringLiteral("error("));
-}
-
 // Waits, bounded and closely polled, until the task has let go of the device `times` times.
 inline bool settle(const DeviceSignalLog &log, int times = 1)
 {
@@ -126,7 +122,7 @@ struct Session
         start();
         settle(log);
     }
-    QStringList errors() const { return ::errors(log); }
+    QStringList errors() const { return log.errors(); }
     // The signals without the progress figures.
     QStringList events() const
     {
@@ -187,5 +183,5 @@ inline QString freshRead(bool withBootMode = false)
     settle(log);
     const bool v2 = fresh.configLayout() == VersionRules::ConfigLayout::V2;
     const QString mode = withBootMode ? QStringLiteral("mode %1 ").arg(fresh.bootMode()) : "";
-    return (fresh.version() + (v2 ? " V2 " : " V1 ") + mode + errors(log).join(' ')).trimmed();
+    return (fresh.version() + (v2 ? " V2 " : " V1 ") + mode + log.errors().join(' ')).trimmed();
 }
