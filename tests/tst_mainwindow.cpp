@@ -491,6 +491,10 @@ private slots:
         click("pushButton_Update");
         WAIT(!m_device->isBusy() && !m_adapter->isPlugged() && block() != before.left(16384));
         plug(false);
+        // The connection that finds the loss still reads when the offer is accepted (the last
+        // of its 642 replies comes late): the copy goes back once it has read.
+        m_adapter->setLateReplyDelay(std::chrono::milliseconds(600));
+        m_adapter->armFault(sim::Fault::LateReply, 642);
         plug(true);
         WAIT_MSG(kTool, "Restored successfully!");
         WAIT(!m_device->isBusy());

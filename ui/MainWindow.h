@@ -102,6 +102,9 @@ private:
     // Offers to bring the newest copy back; true when the user's answer replaces the message.
     bool offerRecovery(DeviceFlash::DeviceError error);
     void startRecovery(const DeviceFlash::SafetyCopy &copy);
+    // Connected, or still being read by the connection that found the loss: an accepted
+    // recovery then waits for that reading (runRecovery) instead of being dropped.
+    bool adapterAtHand() const { return m_device->isConnected() || m_device->isBusy(); }
     void runRecovery(const DeviceFlash::SafetyCopy &copy, const QString &path,
                      const QString &version);
     // The diagnostics file (MainWindowDiagnostics.cpp).

@@ -143,7 +143,7 @@ bool MainWindow::offerRecovery(DeviceFlash::DeviceError error)
     m_preparing = true;
     const bool accepted = question.execMessage(tr("Waring"), text) == QDialog::Accepted;
     m_preparing = false;
-    if (!accepted || m_closeRequested || !m_device->isConnected())
+    if (!accepted || m_closeRequested || !adapterAtHand())
         return accepted;
     if (const std::optional<DeviceFlash::SafetyCopy> copy = loadSafetyCopy(latest))
         startRecovery(*copy);
@@ -164,7 +164,7 @@ void MainWindow::startRecovery(const DeviceFlash::SafetyCopy &copy)
         path = m_syncCloud->getFirmware(index);
         m_preparing = false;
     }
-    if (m_closeRequested || !m_device->isConnected())
+    if (m_closeRequested || !adapterAtHand())
         return;
     if (path.isEmpty()) {
         m_pendingRecovery = copy;
