@@ -956,8 +956,7 @@ private slots:
     }
     void crossLayoutUpdate()
     {
-        const auto row = fetchRow<std::pair<QString, QString>>();
-        const QString from = row.first, to = row.second;
+        const auto [from, to] = fetchRow<std::pair<QString, QString>>();
         const bool up = to == "5.7.3";
         const QString path = firmware(40000, 6);
         const auto setup = setupFor(from, up ? QByteArray() : v1Records(), 2);
@@ -965,7 +964,7 @@ private slots:
         {
             Session s;
             keepCopies(s.device);
-            s.run([&] { s.device.updateFirmware(path, to); });
+            s.run([&, to = to] { s.device.updateFirmware(path, to); });
             QCOMPARE(s.errors(), QStringList());
             QCOMPARE(s.device.version(), to);
             QCOMPARE(m_copies.size(), 1);
@@ -989,10 +988,10 @@ private slots:
         auto byHand = plugAdapter(setup, 0xB372, "M7-SIM-00002");
         {
             Session s;
-            s.run([&] { s.device.restoreFactorySettings(path, to); });
+            s.run([&, to = to] { s.device.restoreFactorySettings(path, to); });
             QByteArray image = sim::configImage(setup);
             if (up)
-                s.run([&] { s.device.dataRestore(image, from); });
+                s.run([&, from = from] { s.device.dataRestore(image, from); });
             QCOMPARE(s.errors(), QStringList());
         }
         QCOMPARE(adapter->peek(kConfig, 0x7C000), byHand->peek(kConfig, 0x7C000));
@@ -1009,16 +1008,14 @@ private slots:
     }
     void restoreKeptCopy()
     {
-        const auto row = fetchRow<std::pair<QString, int>>();
-        const QString operation = row.first;
-        const int unplugAt = row.second;
+        const auto [operation, unplugAt] = fetchRow<std::pair<QString, int>>();
         const bool withFirmware = operation != "boot mode";
         const auto setup = setupFor("5.6.3", sim::macroRecordV1(100, 0, "jump", 7, 0x10), 1);
         Bench b(setup);
         keepCopies(b.device);
         if (unplugAt > 0)
             b.adapter->armFault(Fault::Unplug, unplugAt);
-        b.run([&] { start(b.device, operation, firmware(30000, 2)); });
+        b.run([&, operation = operation] { start(b.device, operation, firmware(30000, 2)); });
         QCOMPARE(m_copies.size(), 1);
         if (unplugAt > 0) { // plugged in again: a session finds the firmware and its block gone
             SimBus::instance().plug(b.adapter);
