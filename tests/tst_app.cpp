@@ -266,7 +266,8 @@ class tst_App : public QObject
         SyncCloud *c = (m_cloud = std::make_unique<SyncCloud>()).get();
         const auto add = [this](const char *name) { return [this, name] { m_log << name; }; };
         connect(c, &SyncCloud::syncFinshed, this, add("finished"));
-        connect(c, &SyncCloud::isSyncedChanged, [this](bool on) { m_log << (on ? "on" : "off"); });
+        connect(c, &SyncCloud::isSyncedChanged, this,
+                [this](bool on) { m_log << (on ? "on" : "off"); });
         connect(c, &SyncCloud::firmawreInfoChanged, this, add("info"));
         connect(c, &SyncCloud::firmwareFileListChanged, this, add("files"));
         connect(c, &SyncCloud::downloadFirmwareProgress, this, add("progress"));

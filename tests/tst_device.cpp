@@ -142,7 +142,7 @@ struct Bench : Plugged, Session
 struct Failure
 {
     Fault fault;
-    QString logLine; // or the error reported
+    QString expected; // the log line, or the error reported
     int exchange = 1;
 };
 
@@ -261,7 +261,7 @@ private slots:
         CommandFrame reply = Protocol::makeFrame(0x11, 0x22, 0x33);
         QVERIFY(!m_device.readCMDData(reply, 200));
         QCOMPARE(quint32(reply.code), 0x11u); // the caller's frame is left untouched
-        QVERIFY(log.contains(r.logLine));
+        QVERIFY(log.contains(r.expected));
         const auto frames = m_device.transcripts().constFirst().frames; // the failure is kept
         QCOMPARE(frames.constLast().direction, Transcript::Direction::NoReply);
         QCOMPARE(m_device.writeCMDData(Protocol::makeFrame(0x5D, 0, 4)), r.fault != Fault::Unplug);
@@ -1082,10 +1082,10 @@ private slots:
         facts.log = "== exchange: a log line that looks like a header (1 frames, 0 omitted)\n";
         const auto adapter = plugAdapter();
         facts.exchanges = run(adapter, &seen);
-        QVERIFY(seen.contains(r.logLine));
+        QVERIFY(seen.contains(r.expected));
         // Over flash an erase did not clear nothing is written; the version is only read again.
         for (const auto &command : adapter->commands().mid(r.exchange))
-            QVERIFY(!r.logLine.contains("Erase") || command.code == 0x56u);
+            QVERIFY(!r.expected.contains("Erase") || command.code == 0x56u);
         const QByteArray bundle = DiagnosticsBundle::compose(facts);
 
         SimBus::instance().reset();
